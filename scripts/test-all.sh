@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: native, ASan/UBSan, and the
+# Windows build under Wine. Expects scripts/setup-deps.sh to have run.
+#   scripts/test-all.sh [linux|linux-asan|mingw ...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+presets=("$@")
+((${#presets[@]})) || presets=(linux linux-asan mingw)
+
+status=0
+for preset in "${presets[@]}"; do
+  echo "=== preset $preset ==="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  if [[ "$preset" == mingw ]]; then
+    # shellcheck source=scripts/wine-env.sh
+    source scripts/wine-env.sh "$PWD/build/mingw/wineprefix"
+    wine_start
+    ctest --preset "$preset" || status=1
+    wine_stop
+  else
+    ctest --preset "$preset" || status=1
+  fi
+done
+exit "$status"
