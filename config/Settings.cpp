@@ -1,0 +1,64 @@
+#include "config/Settings.h"
+
+#include "platform/Autostart.h"
+
+namespace {
+
+bool ReadFlag(port::ProfileStore& store, const char* name, std::uint32_t def) {
+    return store.GetInt(kSectionApp, name, def) != 0;
+}
+
+} // namespace
+
+StartupSettings ReadStartupSettings(port::ProfileStore& store) {
+    StartupSettings s;
+    s.m_nCheckInterval =
+        static_cast<int>(store.GetInt(kSectionApp, kValueSearchForMail, kDefaultSearchForMail));
+    s.m_bSound = ReadFlag(store, kValueSound, kDefaultSound);
+    s.m_bAnimate = ReadFlag(store, kValueAnimate, kDefaultAnimate);
+    s.m_bAutostart = ReadFlag(store, kValueAutostart, kDefaultAutostart);
+    s.m_bCheckForUpdates = ReadFlag(store, kValueCheckForUpdates, kDefaultCheckForUpdates);
+    s.m_bAutostartEmailProgram =
+        ReadFlag(store, kValueAutostartEmailProgram, kDefaultAutostartEmailProgram);
+    return s;
+}
+
+std::string ReadMySound(port::ProfileStore& store, const std::string& exePath, char sep) {
+    return store.GetString(kSectionApp, kValueMySound,
+                           GetSoundFolder(exePath, sep) + kDefaultSoundFile);
+}
+
+std::string ReadMyAnimation(port::ProfileStore& store, const std::string& exePath, char sep) {
+    return store.GetString(kSectionApp, kValueMyAnimation,
+                           GetAnimationFolder(exePath, sep) + kDefaultAnimationFile);
+}
+
+std::string ReadMyMailClient(port::ProfileStore& store) {
+    return store.GetString(kSectionApp, kValueMyMailClient, std::string());
+}
+
+std::string GetProgramFolder(const std::string& exePath) {
+    const std::string::size_type slash = exePath.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : exePath.substr(0, slash + 1);
+}
+
+std::string GetSoundFolder(const std::string& exePath, char sep) {
+    return GetProgramFolder(exePath) + kSoundFolderName + sep;
+}
+
+std::string GetAnimationFolder(const std::string& exePath, char sep) {
+    return GetProgramFolder(exePath) + kAnimationFolderName + sep;
+}
+
+std::string GetProgramFileName(const std::string& exePath) {
+    const std::string::size_type nameStart = GetProgramFolder(exePath).size();
+    const std::string::size_type dot = exePath.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return exePath;
+    return exePath.substr(0, dot + 1) + "EXE";
+}
+
+void WriteAutostart(bool enable) {
+    port::SetAutostartEntry(port::ApplicationName(), GetProgramFileName(port::ExecutablePath()),
+                            enable);
+}
