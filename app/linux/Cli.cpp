@@ -1,0 +1,306 @@
+#include "app/linux/Cli.h"
+
+#include "config/Account.h"
+#include "config/AccountStore.h"
+#include "core/ServerAddress.h"
+#include "core/VeskApp.h"
+#include "core/VeskDlg.h"
+#include "platform/Paths.h"
+#include "platform/Socket.h"
+#include "platform/headless/FileProfileStore.h"
+
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tavlo::cli {
+namespace {
+
+constexpr const char* kSettingsFileName = "settings.reg";
+
+const char* const kUsageText =
+    "usage: tavlo check\n"
+    "       tavlo accounts list\n"
+    "       tavlo accounts add --name NAME --server HOST[:PORT] --user USER [--type POP3|IMAP] "
+    "[--ssl]\n"
+    "                          (the password is read from the first line of standard input)\n"
+    "       tavlo accounts remove --name NAME [--nth N]\n"
+    "       tavlo --help | --version\n"
+    "\n"
+    "The data folder is $TAVLO_HOME, else ~/.config/tavlo. TLS servers are verified against\n"
+    "the system's trust store; SSL_CERT_FILE adds a private CA.\n";
+
+// Parsed "--flag value" and "--switch" options after the command words.
+struct Options {
+    std::map<std::string, std::string> values;
+    std::map<std::string, bool> switches;
+};
+
+// Accepts only the listed options; every value option needs a value and
+// may appear once.
+bool ParseOptions(int argc, char** argv, int first, const std::vector<std::string>& valueNames,
+                  const std::vector<std::string>& switchNames, Options& options,
+                  std::string& problem) {
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        bool known = false;
+        for (const std::string& name : valueNames) {
+            if (arg == "--" + name) {
+                if (i + 1 >= argc) {
+                    problem = "option " + arg + " needs a value";
+                    return false;
+                }
+                if (options.values.count(name) != 0) {
+                    problem = "option " + arg + " given twice";
+                    return false;
+                }
+                options.values[name] = argv[++i];
+                known = true;
+                break;
+            }
+        }
+        for (const std::string& name : switchNames) {
+            if (!known && arg == "--" + name) {
+                options.switches[name] = true;
+                known = true;
+            }
+        }
+        if (!known) {
+            problem = "unknown argument '" + arg + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasLineBreakOrNul(const std::string& text) {
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// Reads the password from the first line of standard input; on a terminal
+// it asks for it without echo.
+std::string ReadPassword(std::istream& in, std::ostream& err) {
+    const bool terminal = &in == &std::cin && ::isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        err << "Password: " << std::flush;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(in, line);
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        err << '\n';
+    }
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+class Session {
+public:
+    Session(std::ostream& err) : m_err(err) {}
+
+    // Opens the data folder and the settings file; false when the folder
+    // cannot be used.
+    bool Open() {
+        m_folder = port::UserDataFolder();
+        if (m_folder.empty() || !port::CreateFolders(m_folder)) {
+            m_err << "tavlo: cannot use the data folder '" << m_folder
+                  << "' (set TAVLO_HOME to a writable folder)\n";
+            return false;
+        }
+        const std::string appName = port::ApplicationName();
+        m_store = std::make_unique<port::FileProfileStore>(
+            m_folder + kSettingsFileName,
+            std::string("HKEY_CURRENT_USER\\Software\\") + CVeskApp::kRegistryKey + "\\" + appName,
+            [this](const std::string& message) { m_err << "tavlo: " << message << '\n'; });
+        m_app = std::make_unique<CVeskApp>(*m_store, appName);
+        m_dlg = std::make_unique<CVeskDlg>(*m_app);
+        // A console has no message boxes: their caption and text go to
+        // standard error, so that standard output keeps only the report.
+        m_dlg->SetMessageBoxHandler([this](const std::string& text, const std::string& caption) {
+            m_err << caption << ": " << text << '\n';
+            m_err.flush();
+        });
+        m_dlg->LoadAccounts();
+        return true;
+    }
+
+    CVeskDlg& Dlg() { return *m_dlg; }
+
+private:
+    std::ostream& m_err;
+    std::string m_folder;
+    std::unique_ptr<port::FileProfileStore> m_store;
+    std::unique_ptr<CVeskApp> m_app;
+    std::unique_ptr<CVeskDlg> m_dlg;
+};
+
+int Usage(std::ostream& err, const std::string& problem) {
+    if (!problem.empty())
+        err << "tavlo: " << problem << '\n';
+    err << kUsageText;
+    return ExitCode::kUsage;
+}
+
+int CommandCheck(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc > 2)
+        return Usage(err, std::string("unknown argument '") + argv[2] + "'");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    port::SocketLayerStartup();
+    session.Dlg().SetReportHandler([&out](bool, bool anyMail, const std::string& report) {
+        if (anyMail)
+            out << report << '\n';
+        out.flush();
+    });
+    session.Dlg().CheckMail(true);
+    return kOk;
+}
+
+int CommandAccountsList(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc > 3)
+        return Usage(err, std::string("unknown argument '") + argv[3] + "'");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    for (const CAccount& a : session.Dlg().m_accounts) {
+        out << a.m_strAccountName << '\t' << (IsImap(a) ? "IMAP" : "POP3") << '\t'
+            << a.m_strSecurity << '\t' << a.m_strUserName << '\t' << a.m_strServer << '\t'
+            << a.m_strLastMessage << '\n';
+    }
+    return kOk;
+}
+
+int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& err) {
+    Options options;
+    std::string problem;
+    if (!ParseOptions(argc, argv, 3, {"name", "server", "user", "type"}, {"ssl"}, options, problem))
+        return Usage(err, problem);
+    std::string type = options.values.count("type") ? options.values["type"] : "POP3";
+    for (char& c : type)
+        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (type != "POP3" && type != "IMAP")
+        return Usage(err, "--type must be POP3 or IMAP");
+
+    CAccount account;
+    account.m_strAccountName = options.values["name"];
+    account.m_strUserName = options.values["user"];
+    account.m_strServer = options.values["server"];
+    account.m_strAccountType = type;
+    account.m_strSecurity = options.switches["ssl"] ? "SSL" : "NORMAL";
+    account.m_strLastMessage = "0";
+
+    // The same checks, in the same order, as the account dialog's OK.
+    if (account.m_strAccountName.empty())
+        return Usage(err,
+                     "Type a descriptive name for the account, for example, Work or Dave(ISP)");
+    if (account.m_strUserName.empty())
+        return Usage(err, "Type User Name");
+    std::string host;
+    int port = 0;
+    if (!account.m_strServer.empty() && !SplitServerAddress(account.m_strServer, 110, host, port))
+        return Usage(err, "the server must be HOST or HOST:PORT with a port from 1 to 65535");
+    account.m_strPassword = ReadPassword(in, err);
+    if (account.m_strPassword.empty()) {
+        err << "tavlo: Type Password\n";
+        return kRefused;
+    }
+    if (account.m_strServer.empty())
+        return Usage(err, "Type your Incoming Mail Server");
+
+    if (HasLineBreakOrNul(account.m_strAccountName) || HasLineBreakOrNul(account.m_strUserName) ||
+        HasLineBreakOrNul(account.m_strServer) || HasLineBreakOrNul(account.m_strPassword)) {
+        err << "tavlo: names, user names, passwords and servers must be single lines\n";
+        return kRefused;
+    }
+    const std::string storeProblem = AccountStoreProblem(account);
+    if (!storeProblem.empty()) {
+        err << "tavlo: " << storeProblem << '\n';
+        return kRefused;
+    }
+
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    session.Dlg().m_accounts.push_back(account);
+    if (!session.Dlg().SaveAccounts()) {
+        err << "tavlo: the accounts could not be saved\n";
+        return kRefused;
+    }
+    return kOk;
+}
+
+int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
+    Options options;
+    std::string problem;
+    if (!ParseOptions(argc, argv, 3, {"name", "nth"}, {}, options, problem))
+        return Usage(err, problem);
+    if (options.values.count("name") == 0)
+        return Usage(err, "--name is required");
+    int nth = 1;
+    if (options.values.count("nth") != 0) {
+        const std::string& text = options.values["nth"];
+        char* end = nullptr;
+        const long value = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end != '\0' || value < 1 || value > 1000000)
+            return Usage(err, "--nth must be a positive number");
+        nth = static_cast<int>(value);
+    }
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    if (!session.Dlg().RemoveAccount(options.values["name"], nth)) {
+        err << "tavlo: no account named '" << options.values["name"] << "'"
+            << (nth > 1 ? " with that number" : "") << '\n';
+        return kRefused;
+    }
+    if (!session.Dlg().SaveAccounts()) {
+        err << "tavlo: the accounts could not be saved\n";
+        return kRefused;
+    }
+    return kOk;
+}
+
+} // namespace
+
+int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
+    if (argc < 2)
+        return Usage(err, "");
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        out << kUsageText;
+        return kOk;
+    }
+    if (command == "--version") {
+        out << "tavlo " << TAVLO_VERSION << '\n';
+        return kOk;
+    }
+    if (command == "check")
+        return CommandCheck(argc, argv, out, err);
+    if (command == "accounts") {
+        if (argc < 3)
+            return Usage(err, "accounts needs list, add or remove");
+        const std::string sub = argv[2];
+        if (sub == "list")
+            return CommandAccountsList(argc, argv, out, err);
+        if (sub == "add")
+            return CommandAccountsAdd(argc, argv, in, err);
+        if (sub == "remove")
+            return CommandAccountsRemove(argc, argv, err);
+        return Usage(err, "unknown accounts command '" + sub + "'");
+    }
+    return Usage(err, "unknown command '" + command + "'");
+}
+
+} // namespace tavlo::cli

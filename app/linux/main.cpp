@@ -1,0 +1,13 @@
+// tavlo: the Linux console front end over the mail-watch core.
+//
+//   tavlo check                      run one check cycle, print the report
+//   tavlo accounts list|add|remove   manage the accounts
+//
+// The data folder is $TAVLO_HOME, else the per-user config folder.
+#include "app/linux/Cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    return tavlo::cli::Run(argc, argv, std::cin, std::cout, std::cerr);
+}

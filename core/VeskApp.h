@@ -1,0 +1,47 @@
+// The application object: owner of the settings store and the application
+// name, and the provider of the four profile operations that every part of
+// the program uses to read and write its settings.
+#pragma once
+
+#include "platform/ProfileStore.h"
+
+#include <cstdint>
+#include <string>
+
+class CVeskApp {
+public:
+    // The registry root under HKEY_CURRENT_USER\Software.
+    static constexpr const char* kRegistryKey = "Tavlo";
+
+    CVeskApp(port::ProfileStore& profile, std::string appName)
+        : m_profile(profile), m_strAppName(std::move(appName)) {}
+    virtual ~CVeskApp() = default;
+
+    CVeskApp(const CVeskApp&) = delete;
+    CVeskApp& operator=(const CVeskApp&) = delete;
+
+    std::uint32_t GetProfileInt(const std::string& section, const std::string& name,
+                                std::uint32_t def) {
+        return m_profile.GetInt(section, name, def);
+    }
+    std::string GetProfileString(const std::string& section, const std::string& name,
+                                 const std::string& def = std::string()) {
+        return m_profile.GetString(section, name, def);
+    }
+    bool WriteProfileInt(const std::string& section, const std::string& name, std::uint32_t value) {
+        return m_profile.WriteInt(section, name, value);
+    }
+    bool WriteProfileString(const std::string& section, const std::string& name,
+                            const std::string& text) {
+        return m_profile.WriteString(section, name, text);
+    }
+
+    port::ProfileStore& Profile() { return m_profile; }
+    // The executable's base name: caption of message boxes without one of
+    // their own, and the key below the registry root.
+    const std::string& AppName() const { return m_strAppName; }
+
+private:
+    port::ProfileStore& m_profile;
+    std::string m_strAppName;
+};
