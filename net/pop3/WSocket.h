@@ -21,7 +21,8 @@ public:
     // The system's message text for m_nErrorCode, cut to fit size bytes
     // including the NUL. helpContext, when given, is set to 0. False and an
     // empty buffer when the system has no text.
-    virtual bool GetErrorMessage(char* buffer, unsigned size, unsigned* helpContext = nullptr) const;
+    virtual bool GetErrorMessage(char* buffer, unsigned size,
+                                 unsigned* helpContext = nullptr) const;
 
     int m_nErrorCode;
 };
@@ -46,7 +47,6 @@ public:
     bool IsReadable(unsigned long timeoutMs);
     int Close();
     port::SocketHandle Handle() const { return m_hSocket; }
-
 
     port::SocketHandle m_hSocket = port::kInvalidSocket;
 };

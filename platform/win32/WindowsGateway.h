@@ -12,7 +12,8 @@
 #define _WIN32_WINNT 0x0601
 #endif
 
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
 #include <windows.h>
+// clang-format on
