@@ -1,6 +1,5 @@
-// POSIX half of the autostart port: an entry in the XDG autostart folder
-// (Desktop Application Autostart Specification), a desktop entry file
-// (Desktop Entry Specification 1.5).
+// POSIX half of the autostart port: a .desktop entry (format version 1.5)
+// in the XDG autostart folder, which desktop sessions start at log-on.
 #include "platform/Autostart.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
