@@ -1,7 +1,6 @@
 #include "core/VeskDlg.h"
 
 #include "config/AccountStore.h"
-#include "config/Settings.h"
 #include "core/ServerAddress.h"
 #include "net/pop3/Pop3Connection.h"
 
@@ -34,16 +33,6 @@ CAccount* CVeskDlg::FindAccount(const std::string& name, int n) {
 
 bool CVeskDlg::RemoveAccount(const std::string& name, int n) {
     return ::RemoveAccount(m_accounts, name, n);
-}
-
-void CVeskDlg::ReadSettings() {
-    const StartupSettings s = ReadStartupSettings(m_app.Profile());
-    m_nCheckInterval = s.m_nCheckInterval;
-    m_bSound = s.m_bSound ? 1 : 0;
-    m_bAnimate = s.m_bAnimate ? 1 : 0;
-    m_bAutostart = s.m_bAutostart ? 1 : 0;
-    m_bCheckForUpdates = s.m_bCheckForUpdates ? 1 : 0;
-    m_bAutostartEmailProgram = s.m_bAutostartEmailProgram;
 }
 
 void CVeskDlg::CheckMail(bool manual) {

@@ -39,9 +39,6 @@ public:
     CAccount* FindAccount(const std::string& name, int n);
     bool RemoveAccount(const std::string& name, int n);
 
-    // Reads the six integer settings of section "App" into the members.
-    void ReadSettings();
-
     void SetReportHandler(ReportHandler handler) { m_reportHandler = std::move(handler); }
     void SetMessageBoxHandler(MessageBoxHandler handler) {
         m_messageBoxHandler = std::move(handler);
@@ -50,12 +47,6 @@ public:
     std::vector<CAccount> m_accounts;
     bool m_bMailAnnounced = false;
 
-    int m_nCheckInterval = 9;
-    int m_bSound = 1;
-    int m_bAnimate = 1;
-    int m_bAutostart = 1;
-    int m_bCheckForUpdates = 1;
-    bool m_bAutostartEmailProgram = false;
 
 protected:
     // The hand-over at the end of a cycle.
