@@ -47,7 +47,6 @@ public:
     std::vector<CAccount> m_accounts;
     bool m_bMailAnnounced = false;
 
-
 protected:
     // The hand-over at the end of a cycle.
     virtual void AnnounceMail(bool manual, bool anyMail, const std::string& report);
