@@ -8,14 +8,20 @@ bool ReadFlag(port::ProfileStore& store, const char* name, std::uint32_t def) {
     return store.GetInt(kSectionApp, name, def) != 0;
 }
 
+// "Sound" and "Animate" are on only when they hold exactly 1: the options
+// dialog stores 0 or 1, and another number does not turn them on.
+bool ReadStrictFlag(port::ProfileStore& store, const char* name, std::uint32_t def) {
+    return store.GetInt(kSectionApp, name, def) == 1;
+}
+
 } // namespace
 
 StartupSettings ReadStartupSettings(port::ProfileStore& store) {
     StartupSettings s;
     s.m_nCheckInterval =
         static_cast<int>(store.GetInt(kSectionApp, kValueSearchForMail, kDefaultSearchForMail));
-    s.m_bSound = ReadFlag(store, kValueSound, kDefaultSound);
-    s.m_bAnimate = ReadFlag(store, kValueAnimate, kDefaultAnimate);
+    s.m_bSound = ReadStrictFlag(store, kValueSound, kDefaultSound);
+    s.m_bAnimate = ReadStrictFlag(store, kValueAnimate, kDefaultAnimate);
     s.m_bAutostart = ReadFlag(store, kValueAutostart, kDefaultAutostart);
     s.m_bCheckForUpdates = ReadFlag(store, kValueCheckForUpdates, kDefaultCheckForUpdates);
     s.m_bAutostartEmailProgram =

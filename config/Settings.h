@@ -64,8 +64,9 @@ struct StartupSettings {
 // Reads "SearchForMail", "Sound", "Animate", "Autostart", "CheckForUpdates"
 // and "AutostartEmailProgram", in this order. The interval index is taken
 // unchanged, even outside 0 ... 29 (only the options dialog corrects it);
-// it is the stored 32-bit value reinterpreted as int. A flag is set when
-// its stored value is non-zero, so a stored 2 counts as on.
+// it is the stored 32-bit value reinterpreted as int. "Sound" and "Animate"
+// are on only when they hold 1; the other flags whenever they are not 0, so
+// a stored 2 turns "Autostart" on but not "Sound".
 StartupSettings ReadStartupSettings(port::ProfileStore& store);
 
 // Paths that are read whenever they are used, never cached. exePath is the

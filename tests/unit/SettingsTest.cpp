@@ -40,19 +40,21 @@ TEST(StartupSettingsTest, FreshStoreGivesDefaultsAndWritesNothing) {
 }
 
 // Each flag is read from its own value: storing one of them leaves the
-// others at their defaults. Any non-zero value counts as on.
+// others at their defaults. "Sound" and "Animate" are on only for 1, the
+// others for any non-zero value.
 TEST(StartupSettingsTest, EachFlagComesFromItsOwnValue) {
     struct Case {
         const char* name;
         bool StartupSettings::*member;
         bool defaultValue;
+        bool onlyOne; // on only when the stored value is 1
     };
     const Case cases[] = {
-        {"Sound", &StartupSettings::m_bSound, true},
-        {"Animate", &StartupSettings::m_bAnimate, true},
-        {"Autostart", &StartupSettings::m_bAutostart, true},
-        {"CheckForUpdates", &StartupSettings::m_bCheckForUpdates, true},
-        {"AutostartEmailProgram", &StartupSettings::m_bAutostartEmailProgram, false},
+        {"Sound", &StartupSettings::m_bSound, true, true},
+        {"Animate", &StartupSettings::m_bAnimate, true, true},
+        {"Autostart", &StartupSettings::m_bAutostart, true, false},
+        {"CheckForUpdates", &StartupSettings::m_bCheckForUpdates, true, false},
+        {"AutostartEmailProgram", &StartupSettings::m_bAutostartEmailProgram, false, false},
     };
     for (const Case& c : cases) {
         for (const std::uint32_t stored : {0u, 1u, 2u, 0xFFFFFFFFu}) {
@@ -60,7 +62,7 @@ TEST(StartupSettingsTest, EachFlagComesFromItsOwnValue) {
             MemoryProfileStore store;
             store.SetInt("App", c.name, stored);
             const StartupSettings s = ReadStartupSettings(store);
-            EXPECT_EQ(s.*c.member, stored != 0);
+            EXPECT_EQ(s.*c.member, c.onlyOne ? stored == 1 : stored != 0);
             for (const Case& other : cases) {
                 if (other.member != c.member) {
                     EXPECT_EQ(s.*other.member, other.defaultValue) << other.name;

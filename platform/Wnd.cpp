@@ -1,0 +1,62 @@
+#include "platform/Wnd.h"
+
+CWnd::~CWnd() {
+    DestroyWindow();
+}
+
+void CWnd::DestroyWindow() {
+    if (m_hWnd != nullptr) {
+        port::WindowHandle window = m_hWnd;
+        m_ui.DestroyWindow(window);
+        m_hWnd = nullptr;
+    }
+}
+
+bool CWnd::OnMessage(port::WindowHandle window, unsigned message, std::uintptr_t wParam,
+                     std::intptr_t lParam, std::intptr_t& result) {
+    if (m_hWnd == nullptr)
+        m_hWnd = window;
+    const bool handled = WindowProc(message, wParam, lParam, result);
+    if (message == port::kWmDestroy)
+        m_hWnd = nullptr;
+    return handled;
+}
+
+bool CWnd::WindowProc(unsigned, std::uintptr_t, std::intptr_t, std::intptr_t&) {
+    return false;
+}
+
+int CDialog::DoModal() {
+    return m_ui.RunModalDialog(m_nTemplateId, this, m_hOwner);
+}
+
+void CDialog::EndDialog(int result) {
+    if (m_hWnd != nullptr)
+        m_ui.EndDialog(m_hWnd, result);
+}
+
+bool CDialog::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                         std::intptr_t& result) {
+    switch (message) {
+    case port::kWmInitDialog:
+        // True: the dialog manager sets the focus.
+        result = OnInitDialog() ? 1 : 0;
+        return true;
+    case port::kWmCommand:
+        if (lParam == 0 || port::HighWord(wParam) == 0) {
+            if (port::LowWord(wParam) == static_cast<unsigned>(port::kIdOk)) {
+                OnOK();
+                result = 0;
+                return true;
+            }
+            if (port::LowWord(wParam) == static_cast<unsigned>(port::kIdCancel)) {
+                OnCancel();
+                result = 0;
+                return true;
+            }
+        }
+        return false;
+    default:
+        return false;
+    }
+}

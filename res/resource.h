@@ -1,0 +1,81 @@
+/* Resource ids and the program's own resource texts.
+ *
+ * Read by the resource compiler (res/tavlo.rc) and by C++ code alike, so it
+ * holds only #define lines. Texts are 8-bit, Windows-1252.
+ */
+#ifndef TAVLO_RES_RESOURCE_H
+#define TAVLO_RES_RESOURCE_H
+
+/* Dialog template of the main window, and its caption: "Tavlo" and one
+ * no-break space. The single-instance test looks for exactly this title. */
+#define IDD_VESK_DIALOG 102
+#define TXT_MAIN_CAPTION "Tavlo\240"
+
+/* Controls of the main window. */
+#define IDC_ACCOUNTS_LABEL 1107
+#define IDC_ACCOUNTS_LIST 1074
+#define IDC_ACCOUNT_ADD 1069
+#define IDC_ACCOUNT_DELETE 1067
+#define IDC_ACCOUNT_EDIT 1068
+#define IDC_MAILPROGRAM_LABEL 1106
+#define IDC_MAILPROGRAM 1063
+#define IDC_BLOCKED_LABEL 1109
+#define IDC_BLOCKED_LIST 1075
+#define IDC_BLOCKED_ADD 1070
+#define IDC_BLOCKED_DELETE 1071
+#define IDC_BLOCKED_EDIT 1072
+#define IDC_OK_BUTTON 1102
+#define IDC_PICTURE 1130
+
+/* Menus: the main window's, and the tray icon's. */
+#define IDR_MAIN_MENU 215
+#define IDR_TRAY_MENU 216
+
+/* Commands. */
+#define ID_APP_EXIT_CMD 32771
+#define ID_OPEN 32772
+#define ID_ABOUT 32773
+#define ID_CLOSE 32776
+#define ID_CHECK_UPDATE 32787
+#define ID_CHECK_MAIL 32792
+#define ID_SETTINGS 32793
+#define ID_VISIT_HOMEPAGE 1027
+#define IDM_ABOUTBOX 16 /* system menu */
+
+/* Menu texts. */
+#define TXT_MENU_FILE "File"
+#define TXT_MENU_HELP "Help"
+#define TXT_MENU_CHECK_MAIL "Check For Mail"
+#define TXT_MENU_SETTINGS "Settings..."
+#define TXT_MENU_CLOSE "Close"
+#define TXT_MENU_EXIT "Exit"
+#define TXT_MENU_CHECK_UPDATE "Check For Tavlo Update"
+#define TXT_MENU_HOMEPAGE "Visit Tavlo Homepage..."
+#define TXT_MENU_ABOUT "About Tavlo..."
+#define TXT_MENU_OPEN "Open"
+
+/* String table. */
+#define IDS_CHECKING_FOR_MAIL 102
+#define TXT_CHECKING_FOR_MAIL "Checking for new mail"
+#define IDS_ABOUTBOX 105
+#define TXT_ABOUTBOX "&About Tavlo"
+#define IDS_NO_NEW_MAIL 107
+#define TXT_NO_NEW_MAIL "You have no new mail "
+#define IDS_POPUP_TITLE 109
+#define TXT_POPUP_TITLE "Tavlo"
+
+/* Icons: mail announced, and quiet (also the window icon). */
+#define IDI_MAIL 173
+#define IDI_QUIET 281
+
+/* Bitmaps: the popup's skin (148 x 120), and the two group frames. */
+#define IDB_SKIN 268
+#define IDB_ACCOUNTS_FRAME 252
+#define IDB_BLOCKED_FRAME 305
+#define IDB_SKIN_WIDTH 148
+#define IDB_SKIN_HEIGHT 120
+
+/* The main window's animated picture (a GIF resource). */
+#define IDR_MAIN_GIF 291
+
+#endif
