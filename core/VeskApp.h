@@ -1,9 +1,11 @@
-// The application object: owner of the settings store and the application
-// name, and the provider of the four profile operations that every part of
-// the program uses to read and write its settings.
+// The application object: owner of the settings store, the window system
+// and the application name; provider of the four profile operations that
+// every part of the program uses to read and write its settings; and the
+// start-up of the program (InitInstance).
 #pragma once
 
 #include "platform/ProfileStore.h"
+#include "platform/Ui.h"
 
 #include <cstdint>
 #include <string>
@@ -13,12 +15,17 @@ public:
     // The registry root under HKEY_CURRENT_USER\Software.
     static constexpr const char* kRegistryKey = "Tavlo";
 
-    CVeskApp(port::ProfileStore& profile, std::string appName)
-        : m_profile(profile), m_strAppName(std::move(appName)) {}
+    CVeskApp(port::ProfileStore& profile, port::Ui& ui, std::string appName)
+        : m_profile(profile), m_ui(ui), m_strAppName(std::move(appName)) {}
     virtual ~CVeskApp() = default;
 
     CVeskApp(const CVeskApp&) = delete;
     CVeskApp& operator=(const CVeskApp&) = delete;
+
+    // Starts the socket layer (a second attempt when the first fails; "Fel
+    // 0105" when both fail), then runs the main window modally for the life
+    // of the process. Returns false, after which the process ends.
+    virtual bool InitInstance();
 
     std::uint32_t GetProfileInt(const std::string& section, const std::string& name,
                                 std::uint32_t def) {
@@ -37,11 +44,17 @@ public:
     }
 
     port::ProfileStore& Profile() { return m_profile; }
+    port::Ui& Ui() { return m_ui; }
     // The executable's base name: caption of message boxes without one of
     // their own, and the key below the registry root.
     const std::string& AppName() const { return m_strAppName; }
 
+protected:
+    // One attempt to start the socket layer (Windows Sockets 1.1).
+    virtual bool StartSocketLayer();
+
 private:
     port::ProfileStore& m_profile;
+    port::Ui& m_ui;
     std::string m_strAppName;
 };

@@ -3,6 +3,7 @@
 #include "config/AccountStore.h"
 #include "core/ServerAddress.h"
 #include "net/pop3/Pop3Connection.h"
+#include "res/resource.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,7 +16,8 @@ constexpr int kPop3TlsPort = 995;
 
 } // namespace
 
-CVeskDlg::CVeskDlg(CVeskApp& app) : m_app(app) {}
+CVeskDlg::CVeskDlg(CVeskApp& app, CheckOnly)
+    : CDialog(app.Ui(), IDD_VESK_DIALOG), m_app(app), m_tray(app.Ui()), m_notifier(app.Ui()) {}
 
 CVeskDlg::~CVeskDlg() = default;
 
@@ -108,19 +110,17 @@ int CVeskDlg::CheckPop3Account(CAccount& account) {
     return count;
 }
 
-void CVeskDlg::AnnounceMail(bool manual, bool anyMail, const std::string& report) {
-    if (m_reportHandler)
-        m_reportHandler(manual, anyMail, report);
-}
-
 void CVeskDlg::ShowMessageBox(const std::string& text, const std::string& caption) {
     m_openBoxCaptions.push_back(caption);
     struct Closed {
         std::vector<std::string>& boxes;
         ~Closed() { boxes.pop_back(); }
     } closed{m_openBoxCaptions};
+    const std::string& shown = caption.empty() ? m_app.AppName() : caption;
     if (m_messageBoxHandler)
-        m_messageBoxHandler(text, caption.empty() ? m_app.AppName() : caption);
+        m_messageBoxHandler(text, shown);
+    else
+        m_ui.MessageBox(m_hWnd, text, shown, port::kMbOk);
 }
 
 bool CVeskDlg::IsMessageBoxOpen(const std::string& caption) const {

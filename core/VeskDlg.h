@@ -1,32 +1,59 @@
-// The main window object: owner of the account list and the settings
-// members, and home of the mail check cycle.
+// The main window: owner of the account list, the settings members, the
+// tray icon and the popup; home of the check cycle, the announcement of new
+// mail, the timers and the command routing of the program.
 #pragma once
 
 #include "config/Account.h"
 #include "core/VeskApp.h"
+#include "notify/SystemTray.h"
+#include "notify/TaskbarNotifier.h"
+#include "platform/Wnd.h"
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class CPop3Connection;
 
-class CVeskDlg {
+class CVeskDlg : public CDialog {
 public:
-    // Receives what a check cycle found: whether it was asked for by the
-    // user, whether any account has mail, and the report text (one line per
-    // account with mail, without a final line feed).
+    // Receives what a check cycle found instead of the announcement: whether
+    // it was asked for by the user, whether any account has mail, and the
+    // report text (one line per account with mail, without a final line
+    // feed). For front ends that report in their own way.
     using ReportHandler = std::function<void(bool manual, bool anyMail, const std::string& report)>;
-    // Shows a message box (OK button only) with a caption; returns when the
-    // user has closed it.
+    // Shows a message box (OK button only) with a caption instead of the
+    // window system's; returns when the user has closed it.
     using MessageBoxHandler =
         std::function<void(const std::string& text, const std::string& caption)>;
 
-    explicit CVeskDlg(CVeskApp& app);
-    virtual ~CVeskDlg();
+    // Timers of the main window.
+    static constexpr unsigned kTimerCheck = 2;      // periodic check
+    static constexpr unsigned kTimerFirstCheck = 3; // one-shot first check
+    static constexpr unsigned kTimerAnimation = 4;  // one-shot animation start
+    static constexpr unsigned kTimerUpdate = 7;     // one-shot automatic update check
+    static constexpr unsigned kFirstCheckAfterStartMs = 5300;
+    static constexpr unsigned kFirstCheckAfterAddMs = 5000;
+    static constexpr unsigned kAnimationDelayMs = 5000;
+    static constexpr unsigned kUpdateCheckDelayMs = 10000;
+    // Stay times of the popup.
+    static constexpr unsigned kManualStayMs = 800;
+    static constexpr unsigned kAutomaticStayMs = 2400;
+    // Message the popup posts when clicked.
+    static constexpr unsigned kNotifierClicked = port::kWmUser + 123;
 
-    CVeskDlg(const CVeskDlg&) = delete;
-    CVeskDlg& operator=(const CVeskDlg&) = delete;
+    // The program's start-up: ends the process (exit code 0) when another
+    // copy runs, after bringing that copy to the front; otherwise loads the
+    // accounts and settings, puts the icon into the notification area and
+    // writes the autostart entry.
+    explicit CVeskDlg(CVeskApp& app);
+    // For front ends that only run check cycles: no start-up, no tray icon,
+    // no autostart entry; the caller loads the accounts.
+    struct CheckOnly {};
+    CVeskDlg(CVeskApp& app, CheckOnly);
+    ~CVeskDlg() override;
 
     // One visit of every account, in list order: POP3 accounts count their
     // mailbox, IMAP accounts the unseen messages of INBOX; the report goes
@@ -39,19 +66,59 @@ public:
     CAccount* FindAccount(const std::string& name, int n);
     bool RemoveAccount(const std::string& name, int n);
 
+    // Arms timer 2 with the check period and timer 3 with 5300 ms; resets the
+    // tray icon and tooltip.
+    void StartWatching();
+    // Arms timer 2 with the check period and timer 3 with 5000 ms (the first
+    // account was just added).
+    void ArmCheckTimers();
+    // The check period in milliseconds: (m_nCheckInterval + 1) minutes.
+    unsigned CheckPeriodMs() const;
+
+    // Acknowledges announced mail and starts the mail program, or shows the
+    // window when nothing is announced (command "Open").
+    void OnOpen();
+    // The popup was clicked.
+    void OnNotifierClicked();
+    // Starts the chosen mail program.
+    void LaunchMailProgram();
+
     void SetReportHandler(ReportHandler handler) { m_reportHandler = std::move(handler); }
     void SetMessageBoxHandler(MessageBoxHandler handler) {
         m_messageBoxHandler = std::move(handler);
     }
 
+    const CSystemTray& Tray() const { return m_tray; }
+    const CTaskbarNotifier& Notifier() const { return m_notifier; }
+
+    // Settings read at start-up.
+    int m_nMailClient = -1;
+    int m_bAnimate = 1;
+    int m_bSound = 1;
+    int m_bAutostart = 1;
+    int m_bCheckForUpdates = 1;
+    bool m_bAutostartEmailProgram = false;
+    int m_nCheckInterval = 9;
+
     std::vector<CAccount> m_accounts;
+    std::string m_strVersion = "1.8";
     bool m_bMailAnnounced = false;
 
 protected:
-    // The hand-over at the end of a cycle.
+    bool WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                    std::intptr_t& result) override;
+    bool OnInitDialog() override;
+
+    // The hand-over at the end of a cycle: tray, popup, sound, animation,
+    // mail program.
     virtual void AnnounceMail(bool manual, bool anyMail, const std::string& report);
-    // Dialog data exchange towards the controls after each POP3 account.
-    virtual void RefreshControls() {}
+    // Dialog data exchange towards the controls after each account.
+    virtual void RefreshControls();
+    // The update check, on demand and once after start-up. Built with the
+    // update client; until then there is nothing to ask.
+    virtual void RunUpdateCheck(bool manual);
+    // Asks the shell to "open" a program or file, shown normal.
+    void RunProgram(const std::string& path);
     // A message box owned by the main window. While it is open a top-level
     // window with its caption exists (IsMessageBoxOpen), so that a cycle
     // started from the box's nested message loop can tell.
@@ -61,9 +128,36 @@ protected:
     CVeskApp& m_app;
 
 private:
+    void OnCreate();
+    void OnTimer(unsigned id);
+    bool OnCommand(unsigned id, unsigned code);
+    void OnClose();
+    void OnExit();
+    void OnOkButton();
+    void OnPaint();
+    void OnAbout();
+    void OnVisitHomepage();
+    void OnMailClientChange();
+    void OnCheckMailCommand() { CheckMail(true); }
+    void StartAnimation();
+    void PlayMailSound();
+
+    // The mail program list (combo box 1063): filling and choosing.
+    void FillMailClientList();
+    void FillAccountListBox();
+    // true: controls into members; false: members into controls.
+    void UpdateData(bool saveAndValidate);
+    bool IsMinimizedSetting();
+    void WriteMinimized(bool minimized);
+
     // Returns the account's message count (0 when it contributes nothing).
     int CheckPop3Account(CAccount& account);
     int CheckImapAccount(CAccount& account); // core/VeskDlgImap.cpp
+
+    port::IconHandle m_hIcon = nullptr;
+    CSystemTray m_tray;
+    std::unique_ptr<port::Brush> m_pBackBrush;
+    CTaskbarNotifier m_notifier;
 
     ReportHandler m_reportHandler;
     MessageBoxHandler m_messageBoxHandler;

@@ -14,11 +14,20 @@ void CWnd::DestroyWindow() {
 
 bool CWnd::OnMessage(port::WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam, std::intptr_t& result) {
-    if (m_hWnd == nullptr)
+    // The handle is learnt from the first message of a new window; after
+    // kWmDestroy the window is gone, and a late message (such as the
+    // platform's final non-client destroy) must not bring its handle back.
+    if (message == port::kWmCreate) {
         m_hWnd = window;
+        m_bWindowGone = false;
+    } else if (m_hWnd == nullptr && !m_bWindowGone) {
+        m_hWnd = window;
+    }
     const bool handled = WindowProc(message, wParam, lParam, result);
-    if (message == port::kWmDestroy)
+    if (message == port::kWmDestroy) {
         m_hWnd = nullptr;
+        m_bWindowGone = true;
+    }
     return handled;
 }
 

@@ -33,6 +33,9 @@ protected:
 
     port::Ui& m_ui;
     port::WindowHandle m_hWnd = nullptr;
+
+private:
+    bool m_bWindowGone = false; // kWmDestroy was seen
 };
 
 // A dialog from a template of the program's resources, run modally.

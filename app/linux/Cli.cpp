@@ -1,5 +1,7 @@
 #include "app/linux/Cli.h"
 
+#include "app/linux/DataFolder.h"
+#include "app/linux/RunCommand.h"
 #include "config/Account.h"
 #include "config/AccountStore.h"
 #include "core/ServerAddress.h"
@@ -8,6 +10,7 @@
 #include "platform/Paths.h"
 #include "platform/Socket.h"
 #include "platform/headless/FileProfileStore.h"
+#include "platform/headless/HeadlessUi.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -22,16 +25,20 @@
 namespace tavlo::cli {
 namespace {
 
-constexpr const char* kSettingsFileName = "settings.reg";
-
 const char* const kUsageText =
-    "usage: tavlo check\n"
+    "usage: tavlo run\n"
+    "       tavlo check\n"
     "       tavlo accounts list\n"
     "       tavlo accounts add --name NAME --server HOST[:PORT] --user USER [--type POP3|IMAP] "
     "[--ssl]\n"
     "                          (the password is read from the first line of standard input)\n"
     "       tavlo accounts remove --name NAME [--nth N]\n"
     "       tavlo --help | --version\n"
+    "\n"
+    "run: watch the accounts as the Windows program does (first check after 5.3 s, then every\n"
+    "     check interval) and print one timestamped line per tray, popup, sound, animation,\n"
+    "     mail program, window and message-box effect; SIGINT/SIGTERM end it.\n"
+    "check: one check cycle; prints the report (one line per account with mail).\n"
     "\n"
     "The data folder is $TAVLO_HOME, else ~/.config/tavlo. TLS servers are verified against\n"
     "the system's trust store; SSL_CERT_FILE adds a private CA.\n";
@@ -112,19 +119,12 @@ public:
     // Opens the data folder and the settings file; false when the folder
     // cannot be used.
     bool Open() {
-        m_folder = port::UserDataFolder();
-        if (m_folder.empty() || !port::CreateFolders(m_folder)) {
-            m_err << "tavlo: cannot use the data folder '" << m_folder
-                  << "' (set TAVLO_HOME to a writable folder)\n";
+        m_folder = OpenDataFolder(m_err);
+        if (m_folder.empty())
             return false;
-        }
-        const std::string appName = port::ApplicationName();
-        m_store = std::make_unique<port::FileProfileStore>(
-            m_folder + kSettingsFileName,
-            std::string("HKEY_CURRENT_USER\\Software\\") + CVeskApp::kRegistryKey + "\\" + appName,
-            [this](const std::string& message) { m_err << "tavlo: " << message << '\n'; });
-        m_app = std::make_unique<CVeskApp>(*m_store, appName);
-        m_dlg = std::make_unique<CVeskDlg>(*m_app);
+        m_store = OpenSettings(m_folder, m_err);
+        m_app = std::make_unique<CVeskApp>(*m_store, m_ui, port::ApplicationName());
+        m_dlg = std::make_unique<CVeskDlg>(*m_app, CVeskDlg::CheckOnly{});
         // A console has no message boxes: their caption and text go to
         // standard error, so that standard output keeps only the report.
         m_dlg->SetMessageBoxHandler([this](const std::string& text, const std::string& caption) {
@@ -141,6 +141,8 @@ private:
     std::ostream& m_err;
     std::string m_folder;
     std::unique_ptr<port::FileProfileStore> m_store;
+    // One check reports through the handlers below and shows no windows.
+    port::headless::HeadlessUi m_ui;
     std::unique_ptr<CVeskApp> m_app;
     std::unique_ptr<CVeskDlg> m_dlg;
 };
@@ -272,6 +274,59 @@ int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
     return kOk;
 }
 
+// Windows-1252 bytes 0x80 ... 0x9F as Unicode; the five unassigned ones
+// keep their value, as the system's conversion does.
+constexpr unsigned kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// A registry string value in a version 5 .reg file: hex(1), the text in
+// UTF-16LE with its terminating zero. Unlike "..." it carries line feeds.
+std::string RegHexString(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "hex(1):";
+    auto put = [&](unsigned byte) {
+        if (out.size() > 7)
+            out += ',';
+        out += digits[(byte >> 4) & 0xF];
+        out += digits[byte & 0xF];
+    };
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        const unsigned unit = b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : b;
+        put(unit & 0xFF);
+        put(unit >> 8);
+    }
+    put(0);
+    put(0);
+    return out;
+}
+
+// Hidden: the stored account list as a .reg file for the Windows program
+// (`wine regedit /S FILE`), so that scripts need not know the stored form.
+// The file is UTF-16LE with a byte-order mark, as the registry editor
+// writes it; only then is hex(1) data taken as UTF-16 text.
+int CommandAccountsExportReg(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Options options;
+    std::string problem;
+    if (!ParseOptions(argc, argv, 3, {"app"}, {}, options, problem))
+        return Usage(err, problem);
+    const std::string app = options.values.count("app") ? options.values["app"] : "tavlo";
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_CURRENT_USER\\Software\\" +
+        std::string(CVeskApp::kRegistryKey) + "\\" + app + "\\User]\r\n" +
+        "\"Accounts\"=" + RegHexString(AccountsToText(session.Dlg().m_accounts)) + "\r\n";
+    out << "\xFF\xFE";
+    for (const char c : text)
+        out << c << '\0';
+    return kOk;
+}
+
 } // namespace
 
 int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err) {
@@ -288,6 +343,11 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
     }
     if (command == "check")
         return CommandCheck(argc, argv, out, err);
+    if (command == "run") {
+        if (argc > 2)
+            return Usage(err, std::string("unknown argument '") + argv[2] + "'");
+        return CommandRun(out, err);
+    }
     if (command == "accounts") {
         if (argc < 3)
             return Usage(err, "accounts needs list, add or remove");
@@ -298,6 +358,8 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
             return CommandAccountsAdd(argc, argv, in, err);
         if (sub == "remove")
             return CommandAccountsRemove(argc, argv, err);
+        if (sub == "export-reg")
+            return CommandAccountsExportReg(argc, argv, out, err);
         return Usage(err, "unknown accounts command '" + sub + "'");
     }
     return Usage(err, "unknown command '" + command + "'");

@@ -4,6 +4,7 @@
 #include "config/AccountStore.h"
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
+#include "platform/headless/HeadlessUi.h"
 #include "platform/Socket.h"
 #include "support/MemoryProfileStore.h"
 #include "support/ScriptedServer.h"
@@ -96,8 +97,9 @@ protected:
     };
 
     MemoryProfileStore m_store;
-    CVeskApp m_app{m_store, "Tavlo"};
-    CVeskDlg m_dlg{m_app};
+    port::headless::HeadlessUi m_ui;
+    CVeskApp m_app{m_store, m_ui, "Tavlo"};
+    CVeskDlg m_dlg{m_app, CVeskDlg::CheckOnly{}};
     std::vector<Call> m_calls;
 };
 

@@ -5,6 +5,7 @@
 #include "config/Account.h"
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
+#include "platform/headless/HeadlessUi.h"
 #include "net/imap/ImapResponse.h"
 #include "support/MemoryProfileStore.h"
 #include "support/ScriptedServer.h"
@@ -97,8 +98,9 @@ protected:
     }
 
     MemoryProfileStore profile;
-    CVeskApp app{profile, "tavlo"};
-    CVeskDlg dlg{app};
+    port::headless::HeadlessUi ui;
+    CVeskApp app{profile, ui, "tavlo"};
+    CVeskDlg dlg{app, CVeskDlg::CheckOnly{}};
     std::vector<Report> reports;
     std::vector<Box> boxes;
 };

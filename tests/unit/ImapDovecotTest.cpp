@@ -12,6 +12,7 @@
 #include "config/Account.h"
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
+#include "platform/headless/HeadlessUi.h"
 #include "net/imap/UT_DataSource.h"
 #include "net/imap/UT_IMAP4Client.h"
 #include "support/DovecotInstance.h"
@@ -157,8 +158,9 @@ TEST_F(ImapDovecotTest, MailboxRoundTripOverTlsAndTheCheckOfIt) {
 
     // The check cycle sees the same mailbox over plain TCP and over TLS.
     MemoryProfileStore profile;
-    CVeskApp app(profile, "tavlo");
-    CVeskDlg dlg(app);
+    port::headless::HeadlessUi ui;
+    CVeskApp app(profile, ui, "tavlo");
+    CVeskDlg dlg(app, CVeskDlg::CheckOnly{});
     std::string report;
     std::vector<std::string> boxes;
     dlg.SetReportHandler([&](bool, bool, const std::string& text) { report = text; });

@@ -1,0 +1,1436 @@
+#include "platform/headless/HeadlessUi.h"
+
+#include "res/resource.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace port::headless {
+
+namespace {
+
+// USER_TIMER_MINIMUM: Windows raises shorter timer periods to 10 ms.
+constexpr unsigned kTimerMinimumMs = 10;
+
+// Fake handles. Windows are numbered in steps of 16, so a window's device
+// context token (handle + 1) can never be taken for a window.
+constexpr std::uintptr_t kWindowBase = 0x10000;
+constexpr std::uintptr_t kWindowStride = 0x10;
+constexpr std::uintptr_t kIconBase = 0x7F000000;
+constexpr std::uintptr_t kCursorArrow = 0x7E000010;
+constexpr std::uintptr_t kCursorHand = 0x7E000020;
+
+IconHandle IconFor(int id) {
+    return reinterpret_cast<IconHandle>(kIconBase + static_cast<std::uintptr_t>(id) * 16);
+}
+
+int IconIdOf(IconHandle icon) {
+    const auto value = reinterpret_cast<std::uintptr_t>(icon);
+    if (value < kIconBase || (value - kIconBase) % 16 != 0 || value - kIconBase > 0xFFFF0)
+        return 0;
+    return static_cast<int>((value - kIconBase) / 16);
+}
+
+// The program's resources.
+struct StringResource {
+    int id;
+    const char* text;
+};
+constexpr StringResource kStrings[] = {
+    {IDS_CHECKING_FOR_MAIL, TXT_CHECKING_FOR_MAIL},
+    {IDS_ABOUTBOX, TXT_ABOUTBOX},
+    {IDS_NO_NEW_MAIL, TXT_NO_NEW_MAIL},
+    {IDS_POPUP_TITLE, TXT_POPUP_TITLE},
+};
+
+std::vector<MenuPopup> MenuPopups(int menuId) {
+    switch (menuId) {
+    case IDR_TRAY_MENU:
+        return {{"", // one popup, never shown as a bar
+                 {{ID_CHECK_MAIL, TXT_MENU_CHECK_MAIL},
+                  {0, ""},
+                  {ID_OPEN, TXT_MENU_OPEN},
+                  {0, ""},
+                  {ID_APP_EXIT_CMD, TXT_MENU_EXIT}}}};
+    case IDR_MAIN_MENU:
+        return {{TXT_MENU_FILE,
+                 {{ID_CHECK_MAIL, TXT_MENU_CHECK_MAIL},
+                  {ID_SETTINGS, TXT_MENU_SETTINGS},
+                  {0, ""},
+                  {ID_CLOSE, TXT_MENU_CLOSE},
+                  {ID_APP_EXIT_CMD, TXT_MENU_EXIT}}},
+                {TXT_MENU_HELP,
+                 {{ID_CHECK_UPDATE, TXT_MENU_CHECK_UPDATE},
+                  {ID_VISIT_HOMEPAGE, TXT_MENU_HOMEPAGE},
+                  {0, ""},
+                  {ID_ABOUT, TXT_MENU_ABOUT}}}};
+    default:
+        return {};
+    }
+}
+
+bool IsIconResource(int id) {
+    return id == IDI_MAIL || id == IDI_QUIET;
+}
+
+// Dialog templates: caption and size in pixels (dialog units of MS Sans
+// Serif 8 are 1.5 x 1.625 pixels).
+struct DialogTemplate {
+    int id;
+    const char* caption;
+    int width;
+    int height;
+};
+constexpr DialogTemplate kDialogs[] = {
+    {IDD_VESK_DIALOG, TXT_MAIN_CAPTION, 249, 336},
+};
+constexpr int kDefaultDialogWidth = 300;
+constexpr int kDefaultDialogHeight = 200;
+
+// Case folding of the list controls: ASCII and the Windows-1252 letters.
+unsigned char Fold(unsigned char c) {
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<unsigned char>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<unsigned char>(c + 32);
+    switch (c) {
+    case 0x8A: // S caron
+    case 0x8C: // OE
+    case 0x8E: // Z caron
+        return static_cast<unsigned char>(c + 0x10);
+    case 0x9F: // Y diaeresis
+        return 0xFF;
+    default:
+        return c;
+    }
+}
+
+bool LessFolded(const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return Fold(static_cast<unsigned char>(x)) < Fold(static_cast<unsigned char>(y));
+    });
+}
+
+bool StartsWithFolded(const std::string& text, const std::string& prefix) {
+    if (prefix.size() > text.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (Fold(static_cast<unsigned char>(text[i])) !=
+            Fold(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+// The tip up to its NUL, at most the 127 characters the field holds.
+std::string TipOf(const NotifyIconData& data) {
+    const std::size_t limit = sizeof data.szTip - 1;
+    const void* nul = std::memchr(data.szTip, '\0', limit);
+    const std::size_t length =
+        nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - data.szTip)
+                       : limit;
+    return std::string(data.szTip, length);
+}
+
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string HandleText(const void* handle) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%#llx",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
+    return buffer;
+}
+
+std::string RectText(const Rect& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
+}
+
+class HeadlessBitmap : public Bitmap {
+public:
+    HeadlessBitmap(int id, Size size) : m_id(id), m_size(size) {}
+    std::intptr_t Native() const override { return reinterpret_cast<std::intptr_t>(this); }
+    Size GetSize() const override { return m_size; }
+    int Id() const { return m_id; }
+
+private:
+    int m_id;
+    Size m_size;
+};
+
+class HeadlessFont : public Font {
+public:
+    explicit HeadlessFont(FontSpec spec) : m_spec(std::move(spec)) {}
+    std::intptr_t Native() const override { return reinterpret_cast<std::intptr_t>(this); }
+    const FontSpec& Spec() const { return m_spec; }
+
+private:
+    FontSpec m_spec;
+};
+
+class HeadlessBrush : public Brush {
+public:
+    explicit HeadlessBrush(Colour colour) : m_colour(colour) {}
+    std::intptr_t Native() const override { return reinterpret_cast<std::intptr_t>(this); }
+
+private:
+    Colour m_colour;
+};
+
+// Fills one paragraph into lines of at most width characters.
+void WrapParagraph(const std::string& paragraph, std::size_t width,
+                   std::vector<std::string>& lines) {
+    std::vector<std::string> words;
+    std::size_t pos = 0;
+    while (pos < paragraph.size()) {
+        const std::size_t end = std::min(paragraph.find(' ', pos), paragraph.size());
+        if (end > pos)
+            words.push_back(paragraph.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    std::string current;
+    for (const std::string& word : words) {
+        const std::string candidate = current.empty() ? word : current + " " + word;
+        if (candidate.size() <= width) {
+            current = candidate;
+            continue;
+        }
+        if (!current.empty())
+            lines.push_back(current);
+        current = word;
+        while (width > 0 && current.size() > width) {
+            lines.push_back(current.substr(0, width));
+            current.erase(0, width);
+        }
+    }
+    lines.push_back(current);
+}
+
+void EndWithEllipsis(std::string& line, std::size_t width) {
+    const std::size_t keep = width >= 3 ? width - 3 : 0;
+    if (line.size() > keep)
+        line.resize(keep);
+    line += "...";
+}
+
+} // namespace
+
+TextLayout LayOutText(const std::string& text, const Rect& rect, unsigned flags) {
+    const std::size_t width = static_cast<std::size_t>(std::max(0, rect.Width() / kCharWidth));
+    const std::size_t height = static_cast<std::size_t>(std::max(0, rect.Height() / kLineHeight));
+    const bool ellipsis = (flags & kDtEndEllipsis) != 0;
+
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t end = std::min(text.find('\n', pos), text.size());
+        std::string paragraph = text.substr(pos, end - pos);
+        if (!paragraph.empty() && paragraph.back() == '\r')
+            paragraph.pop_back();
+        if (flags & kDtWordBreak)
+            WrapParagraph(paragraph, width, lines);
+        else
+            lines.push_back(paragraph);
+        if (end >= text.size())
+            break;
+        pos = end + 1;
+    }
+
+    TextLayout layout;
+    if (lines.size() > height) {
+        lines.resize(height);
+        if (ellipsis && height > 0) {
+            EndWithEllipsis(lines.back(), width);
+            layout.ellipsis = true;
+        }
+    }
+    for (std::string& line : lines) {
+        if (line.size() <= width)
+            continue;
+        if (ellipsis) {
+            EndWithEllipsis(line, width);
+            layout.ellipsis = true;
+        } else {
+            line.resize(width);
+        }
+    }
+    layout.lines = std::move(lines);
+    return layout;
+}
+
+const char* EventKindName(EventKind kind) {
+    switch (kind) {
+    case EventKind::TrayAdd:
+        return "tray-add";
+    case EventKind::TrayModify:
+        return "tray-modify";
+    case EventKind::TrayDelete:
+        return "tray-delete";
+    case EventKind::WindowShow:
+        return "show";
+    case EventKind::WindowHide:
+        return "hide";
+    case EventKind::WindowMove:
+        return "move";
+    case EventKind::TextDrawn:
+        return "text";
+    case EventKind::MenuShown:
+        return "menu";
+    case EventKind::MessageBox:
+        return "message-box";
+    case EventKind::ShellOpen:
+        return "shell-open";
+    case EventKind::Sound:
+        return "sound";
+    case EventKind::Exit:
+        return "exit";
+    case EventKind::Drag:
+        return "drag";
+    case EventKind::Foreground:
+        return "foreground";
+    case EventKind::BringToTop:
+        return "bring-to-top";
+    }
+    return "?";
+}
+
+std::string Describe(const Event& event) {
+    std::string out = std::to_string(event.time) + " ms " + EventKindName(event.kind);
+    switch (event.kind) {
+    case EventKind::TrayAdd:
+    case EventKind::TrayModify: {
+        const int icon = IconIdOf(event.icon);
+        out += " #" + std::to_string(event.value) + " icon " +
+               (icon != 0 ? std::to_string(icon) : HandleText(event.icon)) + " tip \"" +
+               OneLine(event.text) + "\"";
+        break;
+    }
+    case EventKind::TrayDelete:
+        out += " #" + std::to_string(event.value);
+        break;
+    case EventKind::WindowShow:
+    case EventKind::WindowHide:
+        out += " " + HandleText(event.window) + " \"" + OneLine(event.text) + "\"";
+        break;
+    case EventKind::WindowMove:
+        out += " " + HandleText(event.window) + " " + RectText(event.rect);
+        break;
+    case EventKind::TextDrawn:
+        out += " " + HandleText(event.window) + " \"" + OneLine(event.text) + "\"" +
+               (event.value ? " (cut)" : "");
+        break;
+    case EventKind::MenuShown:
+        out += " at (" + std::to_string(event.rect.left) + ", " + std::to_string(event.rect.top) +
+               ") \"" + OneLine(event.text) + "\"";
+        break;
+    case EventKind::MessageBox:
+        out += " \"" + OneLine(event.detail) + "\": \"" + OneLine(event.text) + "\"";
+        break;
+    case EventKind::ShellOpen:
+        out += " \"" + OneLine(event.text) + "\"";
+        if (!event.detail.empty())
+            out += " \"" + OneLine(event.detail) + "\"";
+        break;
+    case EventKind::Sound:
+        out += " \"" + OneLine(event.text) + "\"";
+        break;
+    case EventKind::Exit:
+        out += " code " + std::to_string(event.value);
+        break;
+    case EventKind::Drag:
+    case EventKind::Foreground:
+    case EventKind::BringToTop:
+        out += " " + HandleText(event.window);
+        break;
+    }
+    return out;
+}
+
+// --- Menus ---------------------------------------------------------------------
+
+class HeadlessUi::HeadlessMenu : public Menu {
+public:
+    HeadlessMenu(HeadlessUi& ui, std::vector<MenuItem> items)
+        : m_ui(ui), m_items(std::move(items)) {}
+
+    bool SetDefaultItem(unsigned item, bool byPosition) override {
+        if (byPosition) {
+            if (item >= m_items.size() || m_items[item].command == 0)
+                return false;
+            m_default = static_cast<int>(item);
+            return true;
+        }
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (item != 0 && m_items[i].command == item) {
+                m_default = static_cast<int>(i);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int GetItemId(int position) const override {
+        if (position < 0 || static_cast<std::size_t>(position) >= m_items.size() ||
+            m_items[static_cast<std::size_t>(position)].command == 0)
+            return -1;
+        return static_cast<int>(m_items[static_cast<std::size_t>(position)].command);
+    }
+
+    void Track(Point at, WindowHandle target) override {
+        std::string text;
+        for (std::size_t i = 0; i < m_items.size(); ++i) {
+            if (i != 0)
+                text += '\n';
+            if (m_items[i].command == 0)
+                text += "----";
+            else
+                text += (static_cast<int>(i) == m_default ? "*" : "") + m_items[i].text;
+        }
+        m_ui.m_openMenu = ShownMenu{m_items, m_default, at, target};
+        Event event;
+        event.kind = EventKind::MenuShown;
+        event.window = target;
+        event.text = text;
+        event.rect = Rect{at.x, at.y, at.x, at.y};
+        m_ui.Record(std::move(event));
+    }
+
+private:
+    HeadlessUi& m_ui;
+    std::vector<MenuItem> m_items;
+    int m_default = -1;
+};
+
+// --- Painting --------------------------------------------------------------------
+
+class HeadlessUi::HeadlessCanvas : public Canvas {
+public:
+    HeadlessCanvas(HeadlessUi& ui, WindowHandle window) : m_ui(ui), m_window(window) {}
+
+    void FillRect(const Rect& rect, Colour colour) override {
+        PaintOp op = NewOp(PaintOp::Kind::Fill);
+        op.rect = rect;
+        op.colour = colour;
+        m_ui.m_paintOps.push_back(std::move(op));
+    }
+
+    void DrawBitmap(const Bitmap& bitmap, int x, int y) override {
+        PaintOp op = NewOp(PaintOp::Kind::Bitmap);
+        const Size size = bitmap.GetSize();
+        op.rect = Rect{x, y, x + size.cx, y + size.cy};
+        if (const auto* known = dynamic_cast<const HeadlessBitmap*>(&bitmap))
+            op.resourceId = known->Id();
+        m_ui.m_paintOps.push_back(std::move(op));
+    }
+
+    void DrawIcon(IconHandle icon, int x, int y) override {
+        PaintOp op = NewOp(PaintOp::Kind::Icon);
+        op.rect = Rect{x, y, x + 32, y + 32};
+        op.resourceId = IconIdOf(icon);
+        m_ui.m_paintOps.push_back(std::move(op));
+    }
+
+    void SetFont(const Font* font) override {
+        const auto* known = dynamic_cast<const HeadlessFont*>(font);
+        m_font = known != nullptr ? known->Spec() : FontSpec{"", 0, 400, false, false};
+    }
+
+    void SetTextColour(Colour colour) override { m_textColour = colour; }
+    void SetTransparentBackground() override { m_transparent = true; }
+
+    void DrawText(const std::string& text, const Rect& rect, unsigned flags) override {
+        PaintOp op = NewOp(PaintOp::Kind::Text);
+        op.rect = rect;
+        op.text = text;
+        op.colour = m_textColour;
+        op.fontFace = m_font.face;
+        op.underline = m_font.underline;
+        op.transparent = m_transparent;
+        op.flags = flags;
+        op.layout = LayOutText(text, rect, flags);
+
+        Event event;
+        event.kind = EventKind::TextDrawn;
+        event.window = m_window;
+        event.rect = rect;
+        event.value = op.layout.ellipsis ? 1 : 0;
+        for (std::size_t i = 0; i < op.layout.lines.size(); ++i)
+            event.text += (i != 0 ? "\n" : "") + op.layout.lines[i];
+        m_ui.m_paintOps.push_back(std::move(op));
+        m_ui.Record(std::move(event));
+    }
+
+private:
+    PaintOp NewOp(PaintOp::Kind kind) const {
+        PaintOp op;
+        op.kind = kind;
+        op.window = m_window;
+        return op;
+    }
+
+    HeadlessUi& m_ui;
+    WindowHandle m_window;
+    FontSpec m_font{"", 0, 400, false, false};
+    Colour m_textColour = 0;
+    bool m_transparent = false;
+};
+
+// --- Construction, clock, loop -------------------------------------------------
+
+HeadlessUi::HeadlessUi(ClockMode mode) : m_mode(mode), m_start(std::chrono::steady_clock::now()) {
+    m_bitmapSizes[IDB_SKIN] = Size{IDB_SKIN_WIDTH, IDB_SKIN_HEIGHT};
+    m_bitmapSizes[IDB_ACCOUNTS_FRAME] = Size{32, 32};
+    m_bitmapSizes[IDB_BLOCKED_FRAME] = Size{32, 32};
+}
+
+HeadlessUi::~HeadlessUi() = default;
+
+std::uint64_t HeadlessUi::Now() const {
+    if (m_mode == ClockMode::Manual)
+        return m_manualNow;
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now() - m_start)
+                                          .count());
+}
+
+void HeadlessUi::Advance(std::uint64_t ms) {
+    if (m_mode == ClockMode::Manual) {
+        const std::uint64_t target = m_manualNow + ms;
+        DispatchPending();
+        while (FireOneTimer(target))
+            DispatchPending();
+        m_manualNow = std::max(m_manualNow, target);
+        return;
+    }
+    const std::uint64_t deadline = Now() + ms;
+    for (;;) {
+        DispatchPending();
+        while (FireOneTimer(Now()))
+            DispatchPending();
+        if (Now() >= deadline)
+            return;
+        WaitForWork(deadline);
+    }
+}
+
+void HeadlessUi::RunPending() {
+    DispatchPending();
+}
+
+void HeadlessUi::SetIdleHandler(std::function<void()> handler) {
+    m_idleHandler = std::move(handler);
+}
+
+void HeadlessUi::SetModalTimeLimit(std::uint64_t ms) {
+    m_modalTimeLimit = ms;
+}
+
+bool HeadlessUi::PopPosted(Posted& out) {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    if (m_queue.empty())
+        return false;
+    out = m_queue.front();
+    m_queue.pop_front();
+    return true;
+}
+
+bool HeadlessUi::DispatchPending() {
+    bool any = false;
+    for (;;) {
+        Posted posted{};
+        if (PopPosted(posted)) {
+            any = true;
+            SendMessage(posted.window, posted.message, posted.wParam, posted.lParam);
+            continue;
+        }
+        // Paint requests come when no posted message waits, as WM_PAINT does.
+        WindowHandle due = nullptr;
+        for (const auto& [handle, window] : m_windows) {
+            if (window->invalid && window->info.visible && window->info.rect.Width() > 0 &&
+                window->info.rect.Height() > 0) {
+                due = handle;
+                break;
+            }
+        }
+        if (due == nullptr)
+            return any;
+        any = true;
+        Paint(due);
+    }
+}
+
+std::optional<std::pair<WindowHandle, unsigned>> HeadlessUi::NextTimer() const {
+    std::optional<std::pair<WindowHandle, unsigned>> best;
+    const Timer* bestTimer = nullptr;
+    for (const auto& [key, timer] : m_timers) {
+        if (bestTimer == nullptr || timer.due < bestTimer->due ||
+            (timer.due == bestTimer->due && timer.order < bestTimer->order)) {
+            best = key;
+            bestTimer = &timer;
+        }
+    }
+    return best;
+}
+
+bool HeadlessUi::FireOneTimer(std::uint64_t limit) {
+    const auto next = NextTimer();
+    if (!next)
+        return false;
+    Timer& timer = m_timers.at(*next);
+    if (timer.due > limit)
+        return false;
+    if (m_mode == ClockMode::Manual)
+        m_manualNow = std::max(m_manualNow, timer.due);
+    // Rescheduled before the handler runs, so that a SetTimer or KillTimer in
+    // the handler has the last word. Expiries missed while the thread was
+    // busy collapse into one, as WM_TIMER does.
+    timer.due += timer.effective;
+    if (timer.due <= Now())
+        timer.due = Now() + timer.effective;
+    SendMessage(next->first, kWmTimer, next->second, 0);
+    return true;
+}
+
+void HeadlessUi::WaitForWork(std::optional<std::uint64_t> deadline) {
+    std::optional<std::uint64_t> wake = deadline;
+    if (const auto next = NextTimer()) {
+        const std::uint64_t due = m_timers.at(*next).due;
+        wake = wake ? std::min(*wake, due) : due;
+    }
+    std::unique_lock<std::mutex> lock(m_queueMutex);
+    const auto posted = [this] { return !m_queue.empty(); };
+    if (wake)
+        m_queueSignal.wait_until(lock, m_start + std::chrono::milliseconds(*wake), posted);
+    else
+        m_queueSignal.wait(lock, posted);
+}
+
+std::size_t HeadlessUi::PendingMessageCount() const {
+    std::lock_guard<std::mutex> lock(m_queueMutex);
+    return m_queue.size();
+}
+
+// --- Windows ---------------------------------------------------------------------
+
+HeadlessUi::Window* HeadlessUi::Find(WindowHandle window) {
+    const auto it = m_windows.find(window);
+    return it == m_windows.end() ? nullptr : it->second.get();
+}
+
+const HeadlessUi::Window* HeadlessUi::Find(WindowHandle window) const {
+    const auto it = m_windows.find(window);
+    return it == m_windows.end() ? nullptr : it->second.get();
+}
+
+const WindowInfo* HeadlessUi::FindWindowInfo(WindowHandle window) const {
+    const Window* found = Find(window);
+    return found != nullptr ? &found->info : nullptr;
+}
+
+WindowHandle HeadlessUi::NewWindow(WindowInfo info, MessageTarget* target) {
+    const auto handle =
+        reinterpret_cast<WindowHandle>(kWindowBase + kWindowStride * m_nextWindowNumber++);
+    auto window = std::make_unique<Window>();
+    window->info = std::move(info);
+    window->target = target;
+    m_windows.emplace(handle, std::move(window));
+    return handle;
+}
+
+void HeadlessUi::Record(Event event) {
+    event.time = Now();
+    m_events.push_back(event);
+    if (m_listener)
+        m_listener(m_events.back());
+}
+
+WindowHandle HeadlessUi::CreatePopupWindow(const WindowSpec& spec, MessageTarget* target) {
+    WindowInfo info;
+    info.className = spec.className;
+    info.title = spec.title;
+    info.rect = spec.rect;
+    info.owner = spec.owner;
+    const WindowHandle handle = NewWindow(std::move(info), target);
+    // A kWmCreate answered with -1 refuses the creation.
+    if (SendMessage(handle, kWmCreate, 0, 0) == -1) {
+        DestroyWindow(handle);
+        return nullptr;
+    }
+    return Find(handle) != nullptr ? handle : nullptr;
+}
+
+void HeadlessUi::DestroyWindow(WindowHandle handle) {
+    Window* window = Find(handle);
+    if (window == nullptr || window->destroying)
+        return;
+    window->destroying = true;
+    // Owned windows go first, as the window manager does it.
+    std::vector<WindowHandle> owned;
+    for (const auto& [other, state] : m_windows) {
+        if (state->info.owner == handle)
+            owned.push_back(other);
+    }
+    for (WindowHandle other : owned)
+        DestroyWindow(other);
+
+    SendMessage(handle, kWmDestroy, 0, 0);
+
+    window = Find(handle);
+    if (window != nullptr && window->info.visible) {
+        Event event;
+        event.kind = EventKind::WindowHide;
+        event.window = handle;
+        event.text = window->info.title;
+        Record(std::move(event));
+    }
+    for (auto it = m_timers.begin(); it != m_timers.end();) {
+        if (it->first.first == handle)
+            it = m_timers.erase(it);
+        else
+            ++it;
+    }
+    if (m_openMenu && m_openMenu->target == handle)
+        m_openMenu.reset();
+    if (m_mouseTracking && m_mouseTracking->window == handle)
+        m_mouseTracking.reset();
+    if (m_foreground == handle)
+        m_foreground = nullptr;
+    if (m_top == handle)
+        m_top = nullptr;
+    m_windows.erase(handle);
+}
+
+void HeadlessUi::SetVisible(WindowHandle handle, bool visible) {
+    Window* window = Find(handle);
+    if (window == nullptr || window->info.visible == visible)
+        return;
+    window->info.visible = visible;
+    if (visible)
+        window->invalid = true;
+    Event event;
+    event.kind = visible ? EventKind::WindowShow : EventKind::WindowHide;
+    event.window = handle;
+    event.text = window->info.title;
+    event.rect = window->info.rect;
+    Record(std::move(event));
+}
+
+void HeadlessUi::SetRect(WindowHandle handle, const Rect& rect) {
+    Window* window = Find(handle);
+    if (window == nullptr || window->info.rect == rect)
+        return;
+    const bool resized =
+        window->info.rect.Width() != rect.Width() || window->info.rect.Height() != rect.Height();
+    window->info.rect = rect;
+    // A moved window keeps its pixels; a resized one is painted again.
+    if (resized)
+        window->invalid = true;
+    Event event;
+    event.kind = EventKind::WindowMove;
+    event.window = handle;
+    event.rect = rect;
+    Record(std::move(event));
+}
+
+void HeadlessUi::ShowWindow(WindowHandle handle, ShowCommand command) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    switch (command) {
+    case ShowCommand::Hide:
+        if (window->inInitDialog)
+            window->hiddenDuringInit = true;
+        SetVisible(handle, false);
+        if (m_foreground == handle)
+            m_foreground = nullptr;
+        break;
+    case ShowCommand::Normal:
+    case ShowCommand::Default:
+        if (window->info.iconic) {
+            window->info.iconic = false;
+            window->invalid = true;
+        }
+        SetVisible(handle, true);
+        m_foreground = handle;
+        break;
+    case ShowCommand::Show:
+        SetVisible(handle, true);
+        m_foreground = handle;
+        break;
+    case ShowCommand::NoActivate:
+        SetVisible(handle, true);
+        break;
+    }
+}
+
+bool HeadlessUi::IsWindowVisible(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    return window != nullptr && window->info.visible;
+}
+
+bool HeadlessUi::IsIconic(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    return window != nullptr && window->info.iconic;
+}
+
+void HeadlessUi::SetIconic(WindowHandle handle, bool iconic) {
+    if (Window* window = Find(handle)) {
+        window->info.iconic = iconic;
+        window->invalid = true;
+    }
+}
+
+void HeadlessUi::SetWindowPos(WindowHandle handle, int x, int y, int cx, int cy, unsigned flags) {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    Rect rect = window->info.rect;
+    if ((flags & kSwpNoMove) == 0) {
+        rect = Rect{x, y, x + rect.Width(), y + rect.Height()};
+    }
+    if ((flags & kSwpNoSize) == 0) {
+        rect.right = rect.left + cx;
+        rect.bottom = rect.top + cy;
+    }
+    SetRect(handle, rect);
+    if ((flags & kSwpNoActivate) == 0)
+        m_foreground = handle;
+}
+
+void HeadlessUi::MoveWindow(WindowHandle handle, const Rect& rect, bool repaint) {
+    SetRect(handle, rect);
+    if (Window* window = Find(handle); window != nullptr && repaint)
+        window->invalid = true;
+}
+
+Rect HeadlessUi::GetWindowRect(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    return window != nullptr ? window->info.rect : Rect{};
+}
+
+Rect HeadlessUi::GetClientRect(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return Rect{};
+    return Rect{0, 0, window->info.rect.Width(), window->info.rect.Height()};
+}
+
+void HeadlessUi::Paint(WindowHandle handle) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    window->invalid = false;
+    const std::uintptr_t deviceContext = reinterpret_cast<std::uintptr_t>(handle) + 1;
+    SendMessage(handle, kWmEraseBkgnd, deviceContext, 0);
+    SendMessage(handle, kWmPaint, 0, 0);
+}
+
+void HeadlessUi::RedrawNow(WindowHandle handle) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    // A hidden or empty window has nothing to update; it is painted when it
+    // shows.
+    if (!window->info.visible || window->info.rect.Width() <= 0 ||
+        window->info.rect.Height() <= 0) {
+        window->invalid = true;
+        return;
+    }
+    Paint(handle);
+}
+
+std::string HeadlessUi::GetWindowText(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    return window != nullptr ? window->info.title : std::string();
+}
+
+void HeadlessUi::SetWindowText(WindowHandle handle, const std::string& text) {
+    if (Window* window = Find(handle))
+        window->info.title = text;
+}
+
+WindowHandle HeadlessUi::FindTopLevelWindow(const std::string& title) const {
+    for (const auto& [handle, window] : m_windows) {
+        if (window->info.owner == nullptr && window->info.title == title)
+            return handle;
+    }
+    return nullptr;
+}
+
+void HeadlessUi::SetForegroundWindow(WindowHandle handle) {
+    if (Find(handle) == nullptr)
+        return;
+    m_foreground = handle;
+    Event event;
+    event.kind = EventKind::Foreground;
+    event.window = handle;
+    Record(std::move(event));
+}
+
+void HeadlessUi::BringWindowToTop(WindowHandle handle) {
+    if (Find(handle) == nullptr)
+        return;
+    m_top = handle;
+    Event event;
+    event.kind = EventKind::BringToTop;
+    event.window = handle;
+    Record(std::move(event));
+}
+
+void HeadlessUi::SetSmallIcon(WindowHandle handle, IconHandle icon) {
+    if (Window* window = Find(handle))
+        window->info.smallIcon = icon;
+}
+
+// --- Messages ----------------------------------------------------------------------
+
+void HeadlessUi::PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                             std::intptr_t lParam) {
+    {
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        m_queue.push_back(Posted{window, message, wParam, lParam});
+    }
+    m_queueSignal.notify_all();
+}
+
+std::intptr_t HeadlessUi::SendMessage(WindowHandle handle, unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return 0;
+    MessageTarget* target = window->target;
+    std::intptr_t result = 0;
+    if (target != nullptr && target->OnMessage(handle, message, wParam, lParam, result))
+        return result;
+    return DefaultHandling(handle, message, wParam, lParam);
+}
+
+std::intptr_t HeadlessUi::DefaultHandling(WindowHandle handle, unsigned message,
+                                          std::uintptr_t wParam, std::intptr_t) {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return 0;
+    switch (message) {
+    case kWmNcLButtonDown:
+        if (wParam == kHtCaption) {
+            Event event;
+            event.kind = EventKind::Drag;
+            event.window = handle;
+            Record(std::move(event));
+        }
+        return 0;
+    case kWmClose:
+        // The dialog manager turns a close into the Cancel command.
+        if (window->info.isDialog)
+            PostMessage(handle, kWmCommand, MakeCommandParam(static_cast<unsigned>(kIdCancel)), 0);
+        else
+            DestroyWindow(handle);
+        return 0;
+    default:
+        return 0;
+    }
+}
+
+// --- Timers ------------------------------------------------------------------------
+
+void HeadlessUi::SetTimer(WindowHandle window, unsigned id, unsigned periodMs) {
+    if (Find(window) == nullptr)
+        return;
+    Timer timer;
+    timer.period = periodMs;
+    timer.effective = std::max(periodMs, kTimerMinimumMs);
+    timer.due = Now() + timer.effective;
+    timer.order = ++m_timerOrder;
+    m_timers[{window, id}] = timer;
+}
+
+void HeadlessUi::KillTimer(WindowHandle window, unsigned id) {
+    m_timers.erase({window, id});
+}
+
+std::optional<unsigned> HeadlessUi::TimerPeriod(WindowHandle window, unsigned id) const {
+    const auto it = m_timers.find({window, id});
+    if (it == m_timers.end())
+        return std::nullopt;
+    return it->second.period;
+}
+
+std::optional<std::uint64_t> HeadlessUi::TimerDue(WindowHandle window, unsigned id) const {
+    const auto it = m_timers.find({window, id});
+    if (it == m_timers.end())
+        return std::nullopt;
+    return it->second.due;
+}
+
+// --- Dialogs -----------------------------------------------------------------------
+
+WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* target,
+                                            WindowHandle owner) {
+    WindowInfo info;
+    info.className = "#32770"; // the dialog class
+    info.owner = owner;
+    info.isDialog = true;
+    info.templateId = templateId;
+    info.rect = Rect{0, 0, kDefaultDialogWidth, kDefaultDialogHeight};
+    for (const DialogTemplate& known : kDialogs) {
+        if (known.id == templateId) {
+            info.title = known.caption;
+            info.rect = Rect{0, 0, known.width, known.height};
+        }
+    }
+    const WindowHandle handle = NewWindow(std::move(info), target);
+    if (SendMessage(handle, kWmCreate, 0, 0) == -1) {
+        DestroyWindow(handle);
+        return nullptr;
+    }
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return nullptr;
+    window->inInitDialog = true;
+    SendMessage(handle, kWmInitDialog, 0, 0);
+    window = Find(handle);
+    if (window == nullptr)
+        return nullptr;
+    window->inInitDialog = false;
+    if (!window->hiddenDuringInit && !window->ended)
+        ShowWindow(handle, ShowCommand::Normal);
+    return handle;
+}
+
+WindowHandle HeadlessUi::OpenDialog(int templateId, MessageTarget* target, WindowHandle owner) {
+    return CreateDialogWindow(templateId, target, owner);
+}
+
+bool HeadlessUi::DialogEnded(WindowHandle dialog, int* result) const {
+    const Window* window = Find(dialog);
+    if (window == nullptr || !window->ended)
+        return false;
+    if (result != nullptr)
+        *result = window->result;
+    return true;
+}
+
+int HeadlessUi::RunModalDialog(int templateId, MessageTarget* target, WindowHandle owner) {
+    const WindowHandle handle = CreateDialogWindow(templateId, target, owner);
+    if (handle == nullptr)
+        return -1;
+    const std::uint64_t start = Now();
+    for (;;) {
+        DispatchPending();
+        const Window* window = Find(handle);
+        if (window == nullptr)
+            return -1; // destroyed without EndDialog
+        if (window->ended) {
+            const int result = window->result;
+            DestroyWindow(handle);
+            return result;
+        }
+        if (FireOneTimer(Now()))
+            continue;
+        if (m_idleHandler) {
+            const std::uint64_t before = Now();
+            m_idleHandler();
+            window = Find(handle);
+            if (window == nullptr || window->ended || Now() != before || PendingMessageCount() > 0)
+                continue;
+        }
+        if (m_mode == ClockMode::Real) {
+            WaitForWork(std::nullopt);
+            continue;
+        }
+        // Manual clock and nothing to do: jump to the next timer.
+        const auto next = NextTimer();
+        if (!next || m_timers.at(*next).due > start + m_modalTimeLimit) {
+            DestroyWindow(handle);
+            return -1;
+        }
+        FireOneTimer(m_timers.at(*next).due);
+    }
+}
+
+void HeadlessUi::EndDialog(WindowHandle dialog, int result) {
+    if (Window* window = Find(dialog)) {
+        window->ended = true;
+        window->result = result;
+    }
+}
+
+// --- Controls ----------------------------------------------------------------------
+
+HeadlessUi::Control* HeadlessUi::FindControl(WindowHandle dialog, int id) {
+    Window* window = Find(dialog);
+    if (window == nullptr)
+        return nullptr;
+    return &window->controls[id]; // made on first use
+}
+
+const HeadlessUi::Control* HeadlessUi::FindControl(WindowHandle dialog, int id) const {
+    const Window* window = Find(dialog);
+    if (window == nullptr)
+        return nullptr;
+    const auto it = window->controls.find(id);
+    return it == window->controls.end() ? nullptr : &it->second;
+}
+
+void HeadlessUi::SetItemText(WindowHandle dialog, int id, const std::string& text) {
+    if (Control* control = FindControl(dialog, id))
+        control->text = text;
+}
+
+std::string HeadlessUi::GetItemText(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    return control != nullptr ? control->text : std::string();
+}
+
+void HeadlessUi::EnableItem(WindowHandle dialog, int id, bool enable) {
+    if (Control* control = FindControl(dialog, id))
+        control->enabled = enable;
+}
+
+bool HeadlessUi::IsItemEnabled(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    if (control == nullptr)
+        return Find(dialog) != nullptr; // a control not touched yet is enabled
+    return control->enabled;
+}
+
+void HeadlessUi::SetListSorted(WindowHandle dialog, int id, bool sorted) {
+    if (Control* control = FindControl(dialog, id))
+        control->sorted = sorted;
+}
+
+int HeadlessUi::ListAddString(WindowHandle dialog, int id, const std::string& text) {
+    Control* control = FindControl(dialog, id);
+    if (control == nullptr)
+        return -1;
+    auto& items = control->items;
+    auto position = items.end();
+    if (control->sorted)
+        position = std::upper_bound(items.begin(), items.end(), text, LessFolded);
+    const int index = static_cast<int>(position - items.begin());
+    items.insert(position, text);
+    if (control->curSel >= index)
+        ++control->curSel; // the selection stays on its item
+    return index;
+}
+
+void HeadlessUi::ListResetContent(WindowHandle dialog, int id) {
+    if (Control* control = FindControl(dialog, id)) {
+        control->items.clear();
+        control->curSel = -1;
+    }
+}
+
+int HeadlessUi::ListGetCount(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    return control != nullptr ? static_cast<int>(control->items.size()) : 0;
+}
+
+std::string HeadlessUi::ListGetText(WindowHandle dialog, int id, int index) const {
+    const Control* control = FindControl(dialog, id);
+    if (control == nullptr || index < 0 || static_cast<std::size_t>(index) >= control->items.size())
+        return std::string();
+    return control->items[static_cast<std::size_t>(index)];
+}
+
+int HeadlessUi::ListFindPrefix(WindowHandle dialog, int id, int start,
+                               const std::string& text) const {
+    const Control* control = FindControl(dialog, id);
+    if (control == nullptr || control->items.empty())
+        return -1;
+    const int count = static_cast<int>(control->items.size());
+    if (start < -1 || start >= count)
+        start = -1;
+    for (int k = 0; k < count; ++k) {
+        const int index = (start + 1 + k) % count;
+        if (StartsWithFolded(control->items[static_cast<std::size_t>(index)], text))
+            return index;
+    }
+    return -1;
+}
+
+int HeadlessUi::ListGetCurSel(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    return control != nullptr ? control->curSel : -1;
+}
+
+void HeadlessUi::ListSetCurSel(WindowHandle dialog, int id, int index) {
+    if (Control* control = FindControl(dialog, id)) {
+        const bool inRange = index >= 0 && static_cast<std::size_t>(index) < control->items.size();
+        control->curSel = inRange ? index : -1;
+    }
+}
+
+// --- Menus -------------------------------------------------------------------------
+
+std::vector<MenuPopup> HeadlessUi::MenuBarResource(int menuId) const {
+    if (m_removed.count({ResourceKind::Menu, menuId}) != 0)
+        return {};
+    return MenuPopups(menuId);
+}
+
+std::vector<MenuItem> HeadlessUi::MenuResource(int menuId) const {
+    std::vector<MenuPopup> popups = MenuBarResource(menuId);
+    return popups.empty() ? std::vector<MenuItem>{} : std::move(popups.front().items);
+}
+
+void HeadlessUi::SetWindowMenu(WindowHandle handle, int menuId) {
+    if (Window* window = Find(handle))
+        window->info.menuId = MenuResource(menuId).empty() ? 0 : menuId;
+}
+
+void HeadlessUi::AppendSystemMenuItem(WindowHandle handle, unsigned command,
+                                      const std::string& text) {
+    if (Window* window = Find(handle)) {
+        window->info.systemMenuItems.push_back(MenuItem{0, ""});
+        window->info.systemMenuItems.push_back(MenuItem{command, text});
+    }
+}
+
+std::unique_ptr<Menu> HeadlessUi::LoadPopupMenu(int menuId) {
+    std::vector<MenuItem> items = MenuResource(menuId);
+    if (items.empty())
+        return nullptr;
+    return std::make_unique<HeadlessMenu>(*this, std::move(items));
+}
+
+bool HeadlessUi::ChooseMenuItem(unsigned command) {
+    if (!m_openMenu || command == 0)
+        return false;
+    const auto& items = m_openMenu->items;
+    const bool present = std::any_of(items.begin(), items.end(),
+                                     [command](const MenuItem& i) { return i.command == command; });
+    if (!present)
+        return false;
+    const WindowHandle target = m_openMenu->target;
+    m_openMenu.reset();
+    PostMessage(target, kWmCommand, MakeCommandParam(command), 0);
+    return true;
+}
+
+void HeadlessUi::DismissMenu() {
+    m_openMenu.reset();
+}
+
+// --- Resources ---------------------------------------------------------------------
+
+void HeadlessUi::RemoveResource(ResourceKind kind, int id) {
+    m_removed[{kind, id}] = true;
+}
+
+void HeadlessUi::SetBitmapResource(int id, Size size) {
+    m_bitmapSizes[id] = size;
+    m_removed.erase({ResourceKind::Bitmap, id});
+}
+
+std::string HeadlessUi::LoadString(int id) const {
+    if (m_removed.count({ResourceKind::String, id}) != 0)
+        return std::string();
+    for (const StringResource& s : kStrings) {
+        if (s.id == id)
+            return s.text;
+    }
+    return std::string();
+}
+
+IconHandle HeadlessUi::LoadIcon(int id) {
+    if (m_removed.count({ResourceKind::Icon, id}) != 0 || !IsIconResource(id))
+        return nullptr;
+    return IconFor(id);
+}
+
+int HeadlessUi::IconResourceId(IconHandle icon) const {
+    const int id = IconIdOf(icon);
+    return IsIconResource(id) ? id : 0;
+}
+
+std::unique_ptr<Bitmap> HeadlessUi::LoadBitmap(int id) {
+    if (m_removed.count({ResourceKind::Bitmap, id}) != 0)
+        return nullptr;
+    const auto it = m_bitmapSizes.find(id);
+    if (it == m_bitmapSizes.end())
+        return nullptr;
+    return std::make_unique<HeadlessBitmap>(id, it->second);
+}
+
+CursorHandle HeadlessUi::LoadSystemCursor(SystemCursor cursor) {
+    return reinterpret_cast<CursorHandle>(cursor == SystemCursor::Hand ? kCursorHand
+                                                                       : kCursorArrow);
+}
+
+std::unique_ptr<Font> HeadlessUi::CreateFont(const FontSpec& spec) {
+    return std::make_unique<HeadlessFont>(spec);
+}
+
+std::unique_ptr<Brush> HeadlessUi::CreateSolidBrush(Colour colour) {
+    return std::make_unique<HeadlessBrush>(colour);
+}
+
+// --- Painting, pointer, screen -----------------------------------------------------
+
+std::unique_ptr<Canvas> HeadlessUi::BeginPaint(WindowHandle window) {
+    return std::make_unique<HeadlessCanvas>(*this, Find(window) != nullptr ? window : nullptr);
+}
+
+std::unique_ptr<Canvas> HeadlessUi::CanvasFor(std::uintptr_t deviceContext) {
+    WindowHandle window = nullptr;
+    if (deviceContext % kWindowStride == 1) {
+        const auto candidate = reinterpret_cast<WindowHandle>(deviceContext - 1);
+        if (Find(candidate) != nullptr)
+            window = candidate;
+    }
+    return std::make_unique<HeadlessCanvas>(*this, window);
+}
+
+void HeadlessUi::TrackMouse(WindowHandle window, unsigned hoverMs) {
+    m_mouseTracking = MouseTrackRequest{window, hoverMs};
+}
+
+void HeadlessUi::SetWorkArea(const Rect& rect) {
+    m_workArea = rect;
+}
+
+void HeadlessUi::SetScreenSize(Size size) {
+    m_screenSize = size;
+}
+
+void HeadlessUi::SetCursorPosition(Point at) {
+    m_cursorPos = at;
+}
+
+// --- Notification area ---------------------------------------------------------------
+
+void HeadlessUi::SetShellMajorVersion(int version) {
+    m_shellMajorVersion = version;
+}
+
+void HeadlessUi::SetNotifyIconFailure(bool fail) {
+    m_notifyIconFailure = fail;
+}
+
+const NotifyIconData* HeadlessUi::FindNotifyIcon(WindowHandle window, std::uint32_t id) const {
+    const auto it = m_notifyIcons.find({window, id});
+    return it == m_notifyIcons.end() ? nullptr : &it->second;
+}
+
+bool HeadlessUi::NotifyIcon(NotifyIconAction action, const NotifyIconData& data) {
+    if (m_notifyIconFailure)
+        return false;
+    const auto key = std::make_pair(data.hWnd, data.uID);
+    const auto it = m_notifyIcons.find(key);
+    const bool present = it != m_notifyIcons.end();
+    if (action == NotifyIconAction::Add ? present : !present)
+        return false;
+
+    Event event;
+    event.value = static_cast<int>(data.uID);
+    if (action == NotifyIconAction::Delete) {
+        m_notifyIcons.erase(it);
+        event.kind = EventKind::TrayDelete;
+        Record(std::move(event));
+        return true;
+    }
+
+    NotifyIconData& stored = present ? it->second : m_notifyIcons[key];
+    if (!present) {
+        stored.hWnd = data.hWnd;
+        stored.uID = data.uID;
+    }
+    stored.cbSize = data.cbSize;
+    stored.uFlags |= data.uFlags;
+    if (data.uFlags & kNifMessage)
+        stored.uCallbackMessage = data.uCallbackMessage;
+    if (data.uFlags & kNifIcon)
+        stored.hIcon = data.hIcon;
+    if (data.uFlags & kNifTip) {
+        // The shell reads at most the field, and always ends the text.
+        const std::string tip = TipOf(data);
+        std::memset(stored.szTip, 0, sizeof stored.szTip);
+        std::memcpy(stored.szTip, tip.data(), tip.size());
+    }
+    event.kind = present ? EventKind::TrayModify : EventKind::TrayAdd;
+    event.text = TipOf(stored);
+    event.icon = stored.hIcon;
+    event.detail = std::to_string(data.uFlags);
+    Record(std::move(event));
+    return true;
+}
+
+// --- Message boxes, shell, sound, exit -------------------------------------------------
+
+void HeadlessUi::SetMessageBoxHandler(std::function<int(const MessageBoxCall&)> handler) {
+    m_messageBoxHandler = std::move(handler);
+}
+
+void HeadlessUi::SetShellOpenResult(bool result) {
+    m_shellOpenResult = result;
+}
+
+void HeadlessUi::SetEventListener(std::function<void(const Event&)> listener) {
+    m_listener = std::move(listener);
+}
+
+std::vector<Event> HeadlessUi::EventsOf(EventKind kind) const {
+    std::vector<Event> out;
+    for (const Event& event : m_events) {
+        if (event.kind == kind)
+            out.push_back(event);
+    }
+    return out;
+}
+
+int HeadlessUi::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                           unsigned type) {
+    Event event;
+    event.kind = EventKind::MessageBox;
+    event.window = owner;
+    event.text = text;
+    event.detail = caption;
+    event.value = static_cast<int>(type);
+    Record(std::move(event));
+    if (m_messageBoxHandler)
+        return m_messageBoxHandler(MessageBoxCall{owner, text, caption, type});
+    return kIdOk;
+}
+
+bool HeadlessUi::ShellOpen(const std::string& file, const std::string& parameters,
+                           const std::string& folder) {
+    Event event;
+    event.kind = EventKind::ShellOpen;
+    event.text = file;
+    event.detail = parameters;
+    if (!folder.empty())
+        event.detail += (event.detail.empty() ? "" : " ") + std::string("(in ") + folder + ")";
+    Record(std::move(event));
+    return m_shellOpenResult;
+}
+
+void HeadlessUi::PlaySound(const std::string& name) {
+    Event event;
+    event.kind = EventKind::Sound;
+    event.text = name;
+    Record(std::move(event));
+}
+
+void HeadlessUi::ExitProcess(int code) {
+    Event event;
+    event.kind = EventKind::Exit;
+    event.value = code;
+    Record(std::move(event));
+    throw ProcessExit{code};
+}
+
+} // namespace port::headless
