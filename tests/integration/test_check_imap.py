@@ -213,17 +213,7 @@ class ImapsTest(ImapCheckTestCase):
 
 
 def main():
-    args = sys.argv[1:]
-    if args and not args[0].startswith("-"):
-        cli.TAVLO = os.path.abspath(args.pop(0))
-    else:
-        cli.TAVLO = os.environ.get("TAVLO_BIN")
-    if not cli.TAVLO or not os.access(cli.TAVLO, os.X_OK):
-        print("test_check_imap.py: give the tavlo binary as the first argument or in TAVLO_BIN",
-              file=sys.stderr)
-        return 2
-    program = unittest.main(argv=[sys.argv[0]] + args, exit=False, verbosity=2)
-    return 0 if program.result.wasSuccessful() else 1
+    return cli.run_tests("test_check_imap.py", lambda binary: setattr(cli, "TAVLO", binary))
 
 
 if __name__ == "__main__":

@@ -371,19 +371,28 @@ class FrontEndTest(TavloTestCase):
         self.assertEqual(self.home.accounts(), [])
 
 
-def main():
-    global TAVLO
+def run_tests(script, set_binary):
+    """Runs the tests of the __main__ module with the tavlo binary from the
+    first argument or $TAVLO_BIN, handed to set_binary; the exit status."""
     args = sys.argv[1:]
     if args and not args[0].startswith("-"):
-        TAVLO = os.path.abspath(args.pop(0))
+        binary = os.path.abspath(args.pop(0))
     else:
-        TAVLO = os.environ.get("TAVLO_BIN")
-    if not TAVLO or not os.access(TAVLO, os.X_OK):
-        print("test_check_pop3.py: give the tavlo binary as the first argument or in TAVLO_BIN",
+        binary = os.environ.get("TAVLO_BIN")
+    if not binary or not os.access(binary, os.X_OK):
+        print(f"{script}: give the tavlo binary as the first argument or in TAVLO_BIN",
               file=sys.stderr)
         return 2
+    set_binary(binary)
     program = unittest.main(argv=[sys.argv[0]] + args, exit=False, verbosity=2)
     return 0 if program.result.wasSuccessful() else 1
+
+
+def main():
+    def set_binary(binary):
+        global TAVLO
+        TAVLO = binary
+    return run_tests("test_check_pop3.py", set_binary)
 
 
 if __name__ == "__main__":
