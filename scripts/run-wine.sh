@@ -39,6 +39,9 @@ if ((with_demo)); then
   demo_start scripts/run-wine.sh
 fi
 wine_start
+# A desktop with a taskbar: the popup slides out above it, the icon sits in
+# its notification area.
+wine_use_desktop_shell 1024x768
 if [[ -n "$TAVLO_XVFB_PID" ]]; then
   echo "tavlo.exe runs on the virtual display $DISPLAY; to see it:"
   echo "  import -window root -display $DISPLAY /tmp/tavlo-screen.png"

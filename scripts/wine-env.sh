@@ -29,3 +29,16 @@ wine_stop() {
     unset DISPLAY
   fi
 }
+# Makes every program of the prefix run on one Wine desktop of the given size
+# (default 1024x768) with a taskbar and a notification area, as a Windows
+# user sees them; the wineserver is restarted so that the desktop is made
+# anew with these settings. Call after wine_start.
+wine_use_desktop_shell() {
+  local size="${1:-1024x768}" key='HKCU\Software\Wine\Explorer'
+  wine reg add "$key" /v Desktop /d Default /f >/dev/null 2>&1
+  wine reg add "$key\\Desktops" /v Default /d "$size" /f >/dev/null 2>&1
+  wine reg add "$key\\Desktops\\Default" /v EnableShell /t REG_DWORD /d 1 /f >/dev/null 2>&1
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  setsid wineserver -p >/dev/null 2>&1 </dev/null &
+}
