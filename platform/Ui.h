@@ -105,11 +105,11 @@ constexpr unsigned HighWord(std::uintptr_t v) {
 // --- Show states, window positions, text drawing, message boxes ------------
 
 enum class ShowCommand {
-    Hide,        // SW_HIDE
-    Normal,      // SW_SHOWNORMAL: shown, activated, restored
-    Show,        // SW_SHOW: shown and activated in its current size
-    NoActivate,  // SW_SHOWNOACTIVATE / SW_SHOWNA: shown, not activated
-    Default,     // SW_SHOWDEFAULT
+    Hide,       // SW_HIDE
+    Normal,     // SW_SHOWNORMAL: shown, activated, restored
+    Show,       // SW_SHOW: shown and activated in its current size
+    NoActivate, // SW_SHOWNOACTIVATE / SW_SHOWNA: shown, not activated
+    Default,    // SW_SHOWDEFAULT
 };
 
 inline constexpr unsigned kSwpNoSize = 0x0001;
@@ -225,11 +225,11 @@ protected:
 };
 
 struct WindowSpec {
-    std::string className;            // registered once per name
-    bool arrowCursor = false;         // class cursor: arrow, else none
-    bool windowBackground = false;    // class brush: the window colour, else none
+    std::string className;         // registered once per name
+    bool arrowCursor = false;      // class cursor: arrow, else none
+    bool windowBackground = false; // class brush: the window colour, else none
     std::string title;
-    Rect rect;                        // screen position and size
+    Rect rect; // screen position and size
     WindowHandle owner = nullptr;
 };
 
@@ -263,8 +263,8 @@ public:
 
     virtual void PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                              std::intptr_t lParam) = 0;
-    virtual std::intptr_t SendMessage(WindowHandle window, unsigned message,
-                                      std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    virtual std::intptr_t SendMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
+                                      std::intptr_t lParam) = 0;
     // The default handling of a message (DefWindowProc / the dialog's).
     virtual std::intptr_t DefaultHandling(WindowHandle window, unsigned message,
                                           std::uintptr_t wParam, std::intptr_t lParam) = 0;
@@ -340,8 +340,8 @@ public:
     virtual bool NotifyIcon(NotifyIconAction action, const NotifyIconData& data) = 0;
 
     // A modal message box; returns the button pressed (kIdOk ...).
-    virtual int MessageBox(WindowHandle owner, const std::string& text,
-                           const std::string& caption, unsigned type) = 0;
+    virtual int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                           unsigned type) = 0;
     // The shell's "open" of a file, program or URL, shown normal; parameters
     // and folder may be empty. The outcome is the caller's to ignore.
     virtual bool ShellOpen(const std::string& file, const std::string& parameters,
