@@ -13,6 +13,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -25,17 +26,41 @@ port::SocketHandle SessionSocket(SSL* ssl) {
 }
 
 // The system's root certificates (the Windows ROOT store; none elsewhere,
-// where the default paths already cover the system store).
-void AddSystemRootCertificates(X509_STORE* store) {
-    for (const auto& der : port::SystemRootCertificates()) {
-        const unsigned char* p = der.data();
-        X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-        if (cert == nullptr)
-            continue;                     // one unreadable root must not cost the others
-        X509_STORE_add_cert(store, cert); // a duplicate is not an error worth stopping for
-        X509_free(cert);
+// where the default paths already cover the system store), decoded once per
+// process: opening and walking the system store costs far more than the
+// handshake it serves, and every check of a TLS account makes a context.
+// A root added to the system while the program runs counts from its next
+// start. The certificates live until the process ends.
+class SystemRoots {
+public:
+    static const SystemRoots& Get() {
+        static const SystemRoots roots;
+        return roots;
     }
-}
+
+    SystemRoots(const SystemRoots&) = delete;
+    SystemRoots& operator=(const SystemRoots&) = delete;
+    ~SystemRoots() {
+        for (X509* cert : m_certs)
+            X509_free(cert);
+    }
+
+    void AddTo(X509_STORE* store) const {
+        for (X509* cert : m_certs)
+            X509_STORE_add_cert(store, cert); // takes its own reference; duplicates are harmless
+    }
+
+private:
+    SystemRoots() {
+        for (const auto& der : port::SystemRootCertificates()) {
+            const unsigned char* p = der.data();
+            if (X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size())))
+                m_certs.push_back(cert); // an unreadable root must not cost the others
+        }
+    }
+
+    std::vector<X509*> m_certs;
+};
 
 } // namespace
 
@@ -106,7 +131,7 @@ bool CreateClientTlsContext(TlsContextHolder& holder) {
     // default paths of a cross-built library point at its build prefix.
     SSL_CTX_set_default_verify_paths(ctx);
     X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-    AddSystemRootCertificates(store);
+    SystemRoots::Get().AddTo(store);
     if (const char* file = std::getenv(X509_get_default_cert_file_env());
         file != nullptr && file[0] != '\0')
         X509_STORE_load_file(store, file);
