@@ -119,29 +119,6 @@ def reference_client(host, port, user, password, ca):
 # --------------------------------------------------------------------------
 
 
-def tavlo_client(tavlo, home, user, password, use_tls):
-    """tavlo check with one IMAP account; a data folder per server port."""
-    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "xdg"),
-               SSL_CERT_FILE=CA)
-    host = "localhost" if use_tls else "127.0.0.1"
-    homes = {}
-
-    def command(port):
-        if port not in homes:
-            folder = os.path.join(home, str(port))
-            os.makedirs(folder)
-            homes[port] = dict(env, TAVLO_HOME=folder)
-            add = [tavlo, "accounts", "add", "--name", "Bench", "--server",
-                   "%s:%d" % (host, port), "--user", user, "--type", "IMAP"]
-            if use_tls:
-                add.append("--ssl")
-            bench.subprocess.run(add, input=(password + "\n").encode(), check=True,
-                                 env=homes[port], capture_output=True)
-        return [tavlo, "check"], homes[port]
-
-    return bench.Client(command)
-
-
 def reference(user, password, use_tls):
     host = "localhost" if use_tls else "127.0.0.1"
     ca = CA if use_tls else ""
@@ -168,7 +145,7 @@ def bench_check(args, folder, server):
     print("-" * len(header))
     with tempfile.TemporaryDirectory(prefix="tavlo-bench-home-") as home:
         t, ref = [c.measure(port, args.runs)
-                  for c in (tavlo_client(args.tavlo, home, user, password, args.ssl),
+                  for c in (bench.tavlo_client(args.tavlo, home, user, password, args.ssl, "IMAP"),
                             reference(user, password, args.ssl))]
     exchange = statistics.median(float(o.split()[2]) / 1000 for o in ref["outputs"])
     for name, r in (("tavlo", t), ("reference", ref)):

@@ -194,8 +194,9 @@ class Client:
                 "received": received, "connections": connections, "outputs": outputs}
 
 
-def tavlo_client(tavlo, home, user, password, use_tls):
-    """tavlo check with one account; the server text is written per port."""
+def tavlo_client(tavlo, home, user, password, use_tls, account_type="POP3"):
+    """tavlo check with one account of the type; the server text is written
+    per port."""
     env = dict(os.environ, TAVLO_HOME=home, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "xdg"),
                SSL_CERT_FILE=os.path.join(harness.TLS_DIR, "ca.crt"))
     host = "localhost" if use_tls else "127.0.0.1"
@@ -208,7 +209,9 @@ def tavlo_client(tavlo, home, user, password, use_tls):
             os.makedirs(folder)
             homes[port] = dict(env, TAVLO_HOME=folder)
             add = [tavlo, "accounts", "add", "--name", "Bench", "--server",
-                   "%s:%d" % (host, port), "--user", user] + (["--ssl"] if use_tls else [])
+                   "%s:%d" % (host, port), "--user", user, "--type", account_type]
+            if use_tls:
+                add.append("--ssl")
             subprocess.run(add, input=(password + "\n").encode(), check=True, env=homes[port],
                            capture_output=True)
         return [tavlo, "check"], homes[port]
