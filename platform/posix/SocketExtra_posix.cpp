@@ -1,5 +1,6 @@
 // BSD socket implementation of the further socket operations.
 #include "platform/SocketExtra.h"
+#include "platform/posix/SocketErrno.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -31,24 +32,30 @@ int MapType(int type) {
 }
 
 int SetTimeout(SocketHandle h, int option, int milliseconds) {
-    if (milliseconds < 0)
-        return -1;
+    if (milliseconds < 0) {
+        errno = EINVAL;
+        return posix::RecordSocketError();
+    }
     timeval tv{milliseconds / 1000, static_cast<suseconds_t>((milliseconds % 1000) * 1000)};
-    return ::setsockopt(Fd(h), SOL_SOCKET, option, &tv, sizeof tv) == 0 ? 0 : -1;
+    return ::setsockopt(Fd(h), SOL_SOCKET, option, &tv, sizeof tv) == 0
+               ? 0
+               : posix::RecordSocketError();
 }
 
 } // namespace
 
 SocketHandle SocketOpenTyped(int family, int type, int protocol) {
     const int fd = ::socket(MapFamily(family), MapType(type), protocol);
-    if (fd < 0)
+    if (fd < 0) {
+        posix::RecordSocketError();
         return kInvalidSocket;
+    }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     return static_cast<SocketHandle>(fd);
 }
 
 int SocketListen(SocketHandle h, int backlog) {
-    return ::listen(Fd(h), backlog) == 0 ? 0 : -1;
+    return ::listen(Fd(h), backlog) == 0 ? 0 : posix::RecordSocketError();
 }
 
 SocketHandle SocketAcceptFrom(SocketHandle listener, std::uint32_t& peerAddrNetOrder,
@@ -59,8 +66,10 @@ SocketHandle SocketAcceptFrom(SocketHandle listener, std::uint32_t& peerAddrNetO
     do {
         fd = ::accept(Fd(listener), reinterpret_cast<sockaddr*>(&sa), &len);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
+        posix::RecordSocketError();
         return kInvalidSocket;
+    }
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     peerAddrNetOrder = sa.sin_addr.s_addr;
     peerPort = ntohs(sa.sin_port);
@@ -71,7 +80,7 @@ int SocketLocalAddress(SocketHandle h, std::uint32_t& addrNetOrder, std::uint16_
     sockaddr_in sa{};
     socklen_t len = sizeof sa;
     if (::getsockname(Fd(h), reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return -1;
+        return posix::RecordSocketError();
     addrNetOrder = sa.sin_addr.s_addr;
     port = ntohs(sa.sin_port);
     return 0;
@@ -87,7 +96,9 @@ int SocketSetReceiveTimeout(SocketHandle h, int milliseconds) {
 
 int SocketPendingBytes(SocketHandle h, unsigned long& count) {
     int n = 0;
-    if (::ioctl(Fd(h), FIONREAD, &n) != 0 || n < 0)
+    if (::ioctl(Fd(h), FIONREAD, &n) != 0)
+        return posix::RecordSocketError();
+    if (n < 0)
         return -1;
     count = static_cast<unsigned long>(n);
     return 0;
@@ -108,7 +119,7 @@ long SocketSendTo(SocketHandle h, const void* data, std::size_t length, std::uin
         r = ::sendto(Fd(h), data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sa),
                      sizeof sa);
     } while (r < 0 && errno == EINTR);
-    return r < 0 ? -1 : static_cast<long>(r);
+    return r < 0 ? posix::RecordSocketError() : static_cast<long>(r);
 }
 
 long SocketReceiveFrom(SocketHandle h, void* buffer, std::size_t capacity) {
@@ -116,7 +127,7 @@ long SocketReceiveFrom(SocketHandle h, void* buffer, std::size_t capacity) {
     do {
         r = ::recvfrom(Fd(h), buffer, capacity, 0, nullptr, nullptr);
     } while (r < 0 && errno == EINTR);
-    return r < 0 ? -1 : static_cast<long>(r);
+    return r < 0 ? posix::RecordSocketError() : static_cast<long>(r);
 }
 
 } // namespace port

@@ -1,6 +1,7 @@
 // BSD socket implementation of the socket port.
 #include "platform/Errors.h"
 #include "platform/Socket.h"
+#include "platform/posix/SocketErrno.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -25,8 +26,7 @@ int Fd(SocketHandle h) {
 }
 
 int Fail() {
-    t_lastSocketError = errno;
-    return -1;
+    return posix::RecordSocketError();
 }
 
 sockaddr_in MakeAddress(std::uint32_t addrNetOrder, std::uint16_t port) {
@@ -79,6 +79,11 @@ int Wait(SocketHandle h, bool write, long seconds, long microseconds) {
 }
 
 } // namespace
+
+int posix::RecordSocketError() {
+    t_lastSocketError = errno;
+    return -1;
+}
 
 bool SocketLayerStartup() {
     std::signal(SIGPIPE, SIG_IGN);
@@ -227,19 +232,6 @@ SocketHandle SocketListenLoopback(std::uint16_t port, std::uint16_t& boundPort) 
     }
     boundPort = ntohs(sa.sin_port);
     return h;
-}
-
-SocketHandle SocketAccept(SocketHandle listener) {
-    int fd;
-    do {
-        fd = ::accept(Fd(listener), nullptr, nullptr);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        Fail();
-        return kInvalidSocket;
-    }
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    return static_cast<SocketHandle>(fd);
 }
 
 int LastSocketError() {

@@ -169,11 +169,6 @@ SocketHandle SocketListenLoopback(std::uint16_t port, std::uint16_t& boundPort) 
     return static_cast<SocketHandle>(s);
 }
 
-SocketHandle SocketAccept(SocketHandle listener) {
-    const SOCKET s = ::accept(S(listener), nullptr, nullptr);
-    return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
-}
-
 int LastSocketError() {
     return ::WSAGetLastError();
 }

@@ -1,5 +1,6 @@
 #include "platform/Errors.h"
 #include "platform/Socket.h"
+#include "platform/SocketExtra.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -233,3 +234,26 @@ TEST_F(SocketPortTest, WaitsOnAnInvalidSocketFail) {
 }
 
 } // namespace
+
+// The further operations report their failures through LastSocketError()
+// like the basic ones: a failure after another failure names its own cause,
+// never the stale one.
+TEST_F(SocketPortTest, FailedFurtherOperationsRecordTheirOwnError) {
+    Sock unbound(port::SocketOpen(port::kSocketStream));
+    ASSERT_TRUE(unbound.valid());
+
+    // Accepting on a socket that does not listen: an invalid argument.
+    std::uint32_t peer = 0;
+    std::uint16_t peerPort = 0;
+    EXPECT_EQ(port::SocketAcceptFrom(unbound.get(), peer, peerPort), port::kInvalidSocket);
+    const int acceptError = port::LastSocketError();
+    EXPECT_NE(acceptError, 0);
+
+    // Listening on a handle that was closed: no socket at all.
+    const port::SocketHandle closed = port::SocketOpen(port::kSocketStream);
+    ASSERT_NE(closed, port::kInvalidSocket);
+    port::SocketClose(closed);
+    EXPECT_EQ(port::SocketListen(closed, 1), -1);
+    EXPECT_NE(port::LastSocketError(), 0);
+    EXPECT_NE(port::LastSocketError(), acceptError);
+}
