@@ -29,7 +29,6 @@ Figures are printed, nothing is asserted. Root is needed to run Dovecot.
 import argparse
 import importlib.util
 import os
-import shutil
 import socket
 import ssl
 import statistics
@@ -225,15 +224,8 @@ def main():
             parser.error("no program at %s (build it or name it)" % path)
     args.fetch_sizes = [int(s) for s in args.fetch_sizes.split(",")]
 
-    own = args.dir is None
-    folder = args.dir or tempfile.mkdtemp(prefix="tavlo-bench-")
+    folder, server, own = bench.open_server(args.dir)
     try:
-        try:
-            server = harness.load_env(folder)
-            if not harness.running(folder):
-                raise OSError
-        except (OSError, ValueError):
-            server = harness.start(folder)
         for user, password in [CHECK_USER] + [fetch_user(size) for size in args.fetch_sizes]:
             harness.add_user(folder, user, password)
         # Dovecot re-reads its passwd-file when the file's time stamp (in
@@ -245,9 +237,7 @@ def main():
         bench_check(args, folder, server)
         bench_fetch(args, folder, server)
     finally:
-        if own:
-            harness.stop(folder)
-            shutil.rmtree(folder, ignore_errors=True)
+        bench.close_server(folder, own)
     return 0
 
 

@@ -226,6 +226,31 @@ def reference(user, password, use_tls):
                                  str(port), user, password, ca], dict(os.environ)))
 
 
+def open_server(directory):
+    """The Dovecot of directory (started unless it runs already), or, without
+    a directory, a private one in a temporary folder. Returns the folder, its
+    environment and whether it is ours to stop (close_server)."""
+    own = directory is None
+    folder = directory or tempfile.mkdtemp(prefix="tavlo-bench-")
+    try:
+        server = harness.load_env(folder)
+        if not harness.running(folder):
+            raise OSError
+    except (OSError, ValueError):
+        try:
+            server = harness.start(folder)
+        except BaseException:
+            close_server(folder, own)
+            raise
+    return folder, server, own
+
+
+def close_server(folder, own):
+    if own:
+        harness.stop(folder)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def ratio(a, b):
     return "%.2f" % (a / b) if b else "-"
 
@@ -247,15 +272,8 @@ def main():
         parser.error("no tavlo binary at %s (build it or give --tavlo)" % args.tavlo)
     sizes = [int(s) for s in args.sizes.split(",")]
 
-    own = args.dir is None
-    folder = args.dir or tempfile.mkdtemp(prefix="tavlo-bench-")
+    folder, server, own = open_server(args.dir)
     try:
-        try:
-            server = harness.load_env(folder)
-            if not harness.running(folder):
-                raise OSError
-        except (OSError, ValueError):
-            server = harness.start(folder)
         port = server["ports"]["pop3s" if args.ssl else "pop3"]
         print("Dovecot %s, %s on port %d; tavlo %s; median wall of %d runs after a warm-up"
               % (folder, "POP3S" if args.ssl else "POP3", port, args.tavlo, args.runs))
@@ -289,9 +307,7 @@ def main():
                          "tavlo / reference; wall against the exchange: %s"
                          % ratio(t["wall"], exchange)))
     finally:
-        if own:
-            harness.stop(folder)
-            shutil.rmtree(folder, ignore_errors=True)
+        close_server(folder, own)
     return 0
 
 
