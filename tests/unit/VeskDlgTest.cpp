@@ -96,6 +96,23 @@ private:
     HeadlessUi& m_headless;
 };
 
+// One program of its own: settings (autostart left alone), the window
+// system, the application object and, once opened, the main window.
+struct Rig {
+    MemoryProfileStore store;
+    HeadlessUi ui;
+    TestApp app{store, ui, "tavlo"};
+    std::optional<TestDlg> dlg;
+    port::WindowHandle h = nullptr;
+
+    Rig() { store.SetInt("App", "Autostart", 0); }
+    TestDlg& Open() {
+        dlg.emplace(app, ui);
+        h = ui.OpenDialog(IDD_VESK_DIALOG, &*dlg, nullptr);
+        return *dlg;
+    }
+};
+
 class VeskDlgTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -233,16 +250,12 @@ TEST_F(VeskDlgTest, CheckPeriodFollowsTheStoredInterval) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored);
-        MemoryProfileStore store;
-        store.SetInt("App", "Autostart", 0);
-        store.SetInt("App", "SearchForMail", c.stored);
+        Rig rig;
+        rig.store.SetInt("App", "SearchForMail", c.stored);
         std::vector<CAccount> accounts{UnreachableAccount("A")};
-        ASSERT_TRUE(SaveAccounts(store, accounts));
-        HeadlessUi ui;
-        TestApp app(store, ui, "tavlo");
-        TestDlg dlg(app, ui);
-        const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dlg, nullptr);
-        EXPECT_EQ(ui.TimerPeriod(h, CVeskDlg::kTimerCheck), c.periodMs);
+        ASSERT_TRUE(SaveAccounts(rig.store, accounts));
+        rig.Open();
+        EXPECT_EQ(rig.ui.TimerPeriod(rig.h, CVeskDlg::kTimerCheck), c.periodMs);
     }
 }
 
@@ -362,10 +375,9 @@ TEST_F(VeskDlgTest, SocketStartUpIsTriedTwiceThenFel0105) {
     EXPECT_EQ(m_ui.NotifyIconCount(), 0u); // no window was made
 
     // One failure is forgiven.
-    MemoryProfileStore store;
-    store.SetInt("App", "Autostart", 0);
-    HeadlessUi ui;
-    TestApp app(store, ui, "tavlo");
+    Rig rig;
+    HeadlessUi& ui = rig.ui;
+    TestApp& app = rig.app;
     app.socketFailures = 1;
     ui.SetIdleHandler([&ui] {
         if (port::WindowHandle main = ui.GetMainWindow())
@@ -470,12 +482,10 @@ TEST_F(VeskDlgTest, AnnouncementMatrix) {
     for (const AnnounceCase& c : kAnnounceCases) {
         SCOPED_TRACE(c.name);
         // No accounts: no check of its own runs while the test waits.
-        MemoryProfileStore store;
-        store.SetInt("App", "Autostart", 0);
-        HeadlessUi ui;
-        TestApp app(store, ui, "tavlo");
-        TestDlg dlg(app, ui);
-        const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dlg, nullptr);
+        Rig rig;
+        TestDlg& dlg = rig.Open();
+        HeadlessUi& ui = rig.ui;
+        const port::WindowHandle h = rig.h;
         if (c.announcedBefore) {
             dlg.Announce(true, true, "old");
             ui.Advance(10000); // the popup has gone again
@@ -529,14 +539,11 @@ TEST_F(VeskDlgTest, SoundAndAnimationFollowTheirSettingsAndStoredPaths) {
     EXPECT_TRUE(m_ui.EventsOf(EventKind::Sound).empty());
     EXPECT_FALSE(m_ui.TimerPeriod(m_hWnd, CVeskDlg::kTimerAnimation));
 
-    MemoryProfileStore store;
-    store.SetInt("App", "Autostart", 0);
-    store.SetString("App", "MySound", "C:\\Media\\ding.wav");
-    store.SetString("App", "MyAnimation", "C:\\Media\\fish.scr");
-    HeadlessUi ui;
-    TestApp app(store, ui, "tavlo");
-    TestDlg dlg2(app, ui);
-    ui.OpenDialog(IDD_VESK_DIALOG, &dlg2, nullptr);
+    Rig rig;
+    rig.store.SetString("App", "MySound", "C:\\Media\\ding.wav");
+    rig.store.SetString("App", "MyAnimation", "C:\\Media\\fish.scr");
+    TestDlg& dlg2 = rig.Open();
+    HeadlessUi& ui = rig.ui;
     dlg2.Announce(false, true, "X 1 mail.");
     ui.Advance(5000);
     ASSERT_EQ(ui.EventsOf(EventKind::Sound).size(), 1u);
