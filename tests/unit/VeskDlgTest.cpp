@@ -616,8 +616,13 @@ TEST_F(VeskDlgTest, LongReportIsCutAt127CharactersInTheTooltip) {
     AddStoredAccounts(1);
     TestDlg& dlg = Start();
     std::string report;
-    for (int i = 0; i < 20; ++i)
-        report += (i ? "\n" : "") + std::string("Account") + std::to_string(i) + " 1 mail.";
+    for (int i = 0; i < 20; ++i) {
+        if (i > 0)
+            report += '\n';
+        report += "Account";
+        report += std::to_string(i);
+        report += " 1 mail.";
+    }
     ASSERT_GT(report.size(), 127u);
     dlg.Announce(false, true, report);
     EXPECT_EQ(TrayTip(), report.substr(0, 127));
