@@ -59,11 +59,6 @@ int SocketWaitWritable(SocketHandle h, long seconds, long microseconds);
 // The pending error of a socket (SO_ERROR), 0 when none.
 int SocketPendingError(SocketHandle h);
 
-// Listening socket on 127.0.0.1 (port 0: the system picks one; the bound
-// port is returned). Used by servers that tests run in-process.
-SocketHandle SocketListenLoopback(std::uint16_t port, std::uint16_t& boundPort);
-SocketHandle SocketAccept(SocketHandle listener);
-
 // The socket layer's last error number (WSAGetLastError on Windows, errno on
 // POSIX, with resolver failures reported as kErrHostNotFound).
 int LastSocketError();

@@ -215,25 +215,6 @@ int SocketPendingError(SocketHandle h) {
     return err;
 }
 
-SocketHandle SocketListenLoopback(std::uint16_t port, std::uint16_t& boundPort) {
-    const SocketHandle h = SocketOpen(kSocketStream);
-    if (h == kInvalidSocket)
-        return h;
-    const int one = 1;
-    ::setsockopt(Fd(h), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in sa = MakeAddress(htonl(INADDR_LOOPBACK), port);
-    socklen_t len = sizeof sa;
-    if (::bind(Fd(h), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-        ::listen(Fd(h), 16) != 0 ||
-        ::getsockname(Fd(h), reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        Fail();
-        ::close(Fd(h));
-        return kInvalidSocket;
-    }
-    boundPort = ntohs(sa.sin_port);
-    return h;
-}
-
 int LastSocketError() {
     return t_lastSocketError;
 }

@@ -152,23 +152,6 @@ int SocketPendingError(SocketHandle h) {
     return err;
 }
 
-SocketHandle SocketListenLoopback(std::uint16_t port, std::uint16_t& boundPort) {
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET)
-        return kInvalidSocket;
-    sockaddr_in sa = MakeAddress(htonl(INADDR_LOOPBACK), port);
-    int len = sizeof sa;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || ::listen(s, 16) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
-        const int err = ::WSAGetLastError();
-        ::closesocket(s);
-        ::WSASetLastError(err);
-        return kInvalidSocket;
-    }
-    boundPort = ntohs(sa.sin_port);
-    return static_cast<SocketHandle>(s);
-}
-
 int LastSocketError() {
     return ::WSAGetLastError();
 }

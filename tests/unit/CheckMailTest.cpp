@@ -6,6 +6,7 @@
 #include "core/VeskDlg.h"
 #include "platform/Socket.h"
 #include "platform/headless/HeadlessUi.h"
+#include "support/LoopbackSockets.h"
 #include "support/MemoryProfileStore.h"
 #include "support/ScriptedServer.h"
 #include "support/TestEnv.h"
@@ -59,13 +60,7 @@ CAccount Pop3Account(const std::string& name, std::uint16_t port, const std::str
     return a;
 }
 
-// A loopback port with nothing listening on it.
-std::uint16_t ClosedPort() {
-    std::uint16_t port = 0;
-    const port::SocketHandle h = port::SocketListenLoopback(0, port);
-    port::SocketClose(h);
-    return port;
-}
+using tavlo::test::ClosedPort; // a loopback port with nothing listening on it
 
 class CheckMailTest : public ::testing::Test {
 protected:

@@ -1,8 +1,11 @@
 #include "platform/Errors.h"
 #include "platform/Socket.h"
 #include "platform/SocketExtra.h"
+#include "platform/UniqueSocket.h"
+#include "support/LoopbackSockets.h"
 
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -13,28 +16,7 @@
 
 namespace {
 
-// Closes the socket it owns.
-class Sock {
-public:
-    explicit Sock(port::SocketHandle h = port::kInvalidSocket) : m_h(h) {}
-    Sock(const Sock&) = delete;
-    Sock& operator=(const Sock&) = delete;
-    ~Sock() { Close(); }
-    port::SocketHandle get() const { return m_h; }
-    bool valid() const { return m_h != port::kInvalidSocket; }
-    void Close() {
-        if (valid())
-            port::SocketClose(m_h);
-        m_h = port::kInvalidSocket;
-    }
-    void Reset(port::SocketHandle h) {
-        Close();
-        m_h = h;
-    }
-
-private:
-    port::SocketHandle m_h;
-};
+using port::UniqueSocket;
 
 std::uint32_t Loopback() {
     std::uint32_t addr = 0;
@@ -50,16 +32,16 @@ protected:
     // A connected pair over loopback: m_client and m_server.
     void Connect() {
         std::uint16_t portNumber = 0;
-        m_listener.Reset(port::SocketListenLoopback(0, portNumber));
-        ASSERT_TRUE(m_listener.valid()) << port::LastSocketError();
+        m_listener = tavlo::test::ListenLoopback(0, portNumber);
+        ASSERT_TRUE(m_listener.Valid()) << port::LastSocketError();
         ASSERT_NE(portNumber, 0);
         m_client.Reset(port::SocketOpen(port::kSocketStream));
-        ASSERT_TRUE(m_client.valid());
-        ASSERT_EQ(port::SocketBind(m_client.get(), 0, 0), 0) << port::LastSocketError();
-        ASSERT_EQ(port::SocketConnect(m_client.get(), Loopback(), portNumber), 0)
+        ASSERT_TRUE(m_client.Valid());
+        ASSERT_EQ(port::SocketBind(m_client.Get(), 0, 0), 0) << port::LastSocketError();
+        ASSERT_EQ(port::SocketConnect(m_client.Get(), Loopback(), portNumber), 0)
             << port::LastSocketError();
-        m_server.Reset(port::SocketAccept(m_listener.get()));
-        ASSERT_TRUE(m_server.valid()) << port::LastSocketError();
+        m_server = tavlo::test::AcceptConnection(m_listener.Get());
+        ASSERT_TRUE(m_server.Valid()) << port::LastSocketError();
     }
 
     std::string ReceiveSome(port::SocketHandle h, bool peek = false) {
@@ -70,44 +52,112 @@ protected:
         return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
     }
 
-    Sock m_listener;
-    Sock m_client;
-    Sock m_server;
+    UniqueSocket m_listener;
+    UniqueSocket m_client;
+    UniqueSocket m_server;
 };
 
 TEST_F(SocketPortTest, LoopbackPairCarriesBytesBothWaysAndPeekLeavesThem) {
     Connect();
-    ASSERT_EQ(port::SocketSend(m_client.get(), "hello", 5), 5);
-    EXPECT_EQ(ReceiveSome(m_server.get(), true), "hello");
-    EXPECT_EQ(ReceiveSome(m_server.get()), "hello"); // still there after the peek
-    ASSERT_EQ(port::SocketSend(m_server.get(), "world\r\n", 7), 7);
-    EXPECT_EQ(ReceiveSome(m_client.get()), "world\r\n");
-    EXPECT_EQ(port::SocketSetReceiveBufferSize(m_client.get(), 65536), 0);
-    EXPECT_EQ(port::SocketSetSendBufferSize(m_client.get(), 65536), 0);
+    ASSERT_EQ(port::SocketSend(m_client.Get(), "hello", 5), 5);
+    EXPECT_EQ(ReceiveSome(m_server.Get(), true), "hello");
+    EXPECT_EQ(ReceiveSome(m_server.Get()), "hello"); // still there after the peek
+    ASSERT_EQ(port::SocketSend(m_server.Get(), "world\r\n", 7), 7);
+    EXPECT_EQ(ReceiveSome(m_client.Get()), "world\r\n");
+    EXPECT_EQ(port::SocketSetReceiveBufferSize(m_client.Get(), 65536), 0);
+    EXPECT_EQ(port::SocketSetSendBufferSize(m_client.Get(), 65536), 0);
+}
+
+// The owner closes what it holds exactly when it lets go of it without
+// handing it on: on reset, on destruction and on a move-assignment over it;
+// Release and moves hand the handle on open. A closed handle shows as the
+// peer's end of stream.
+TEST_F(SocketPortTest, UniqueSocketClosesWhatItOwnsAndNothingElse) {
+    const auto peerSawClose = [this] {
+        char buffer[8];
+        return port::SocketWaitReadable(m_server.Get(), 5, 0) > 0 &&
+               port::SocketReceive(m_server.Get(), buffer, sizeof buffer) == 0;
+    };
+    // Each action returns where the handle went, kept during the check.
+    struct Case {
+        const char* name;
+        std::function<UniqueSocket(UniqueSocket&)> act;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"destruction",
+         [](UniqueSocket& s) {
+             { UniqueSocket gone(std::move(s)); }
+             return UniqueSocket();
+         },
+         true},
+        {"reset",
+         [](UniqueSocket& s) {
+             s.Reset();
+             return UniqueSocket();
+         },
+         true},
+        {"reset to the same handle",
+         [](UniqueSocket& s) {
+             s.Reset(s.Get());
+             return UniqueSocket();
+         },
+         false},
+        {"move-assignment over it",
+         [](UniqueSocket& s) {
+             s = UniqueSocket(port::SocketOpen(port::kSocketStream));
+             return UniqueSocket();
+         },
+         true},
+        {"self move-assignment",
+         [](UniqueSocket& s) {
+             UniqueSocket& same = s;
+             s = std::move(same);
+             return UniqueSocket();
+         },
+         false},
+        {"release", [](UniqueSocket& s) { return UniqueSocket(s.Release()); }, false},
+        {"move", [](UniqueSocket& s) { return UniqueSocket(std::move(s)); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connect();
+        const port::SocketHandle h = m_client.Get();
+        const UniqueSocket holder = c.act(m_client);
+        if (c.closes) {
+            EXPECT_TRUE(peerSawClose());
+        } else {
+            ASSERT_EQ(port::SocketSend(h, "x", 1), 1) << "the handle is still open";
+            EXPECT_EQ(ReceiveSome(m_server.Get()), "x");
+        }
+    }
+    UniqueSocket empty;
+    EXPECT_FALSE(empty.Valid());
+    EXPECT_EQ(empty.Close(), -1);
 }
 
 TEST_F(SocketPortTest, WaitReadableRunsOutWhenNothingArrives) {
     Connect();
-    EXPECT_EQ(port::SocketWaitReadable(m_client.get(), 0, 200000), 0);
-    EXPECT_EQ(port::SocketWaitReadable(m_client.get(), 0, 0), 0);
+    EXPECT_EQ(port::SocketWaitReadable(m_client.Get(), 0, 200000), 0);
+    EXPECT_EQ(port::SocketWaitReadable(m_client.Get(), 0, 0), 0);
 }
 
 TEST_F(SocketPortTest, PeerCloseIsReadableAndReceiveGivesEndOfStream) {
     Connect();
     m_server.Close();
-    EXPECT_GT(port::SocketWaitReadable(m_client.get(), 5, 0), 0);
+    EXPECT_GT(port::SocketWaitReadable(m_client.Get(), 5, 0), 0);
     char buffer[8];
-    EXPECT_EQ(port::SocketReceive(m_client.get(), buffer, sizeof buffer), 0);
+    EXPECT_EQ(port::SocketReceive(m_client.Get(), buffer, sizeof buffer), 0);
 }
 
 TEST_F(SocketPortTest, ShutdownOfSendingEndsThePeersStream) {
     Connect();
-    ASSERT_EQ(port::SocketSend(m_client.get(), "bye", 3), 3);
-    ASSERT_EQ(port::SocketShutdown(m_client.get(), port::ShutdownHow::Send), 0);
-    EXPECT_EQ(ReceiveSome(m_server.get()), "bye");
-    EXPECT_GT(port::SocketWaitReadable(m_server.get(), 5, 0), 0);
+    ASSERT_EQ(port::SocketSend(m_client.Get(), "bye", 3), 3);
+    ASSERT_EQ(port::SocketShutdown(m_client.Get(), port::ShutdownHow::Send), 0);
+    EXPECT_EQ(ReceiveSome(m_server.Get()), "bye");
+    EXPECT_GT(port::SocketWaitReadable(m_server.Get(), 5, 0), 0);
     char buffer[8];
-    EXPECT_EQ(port::SocketReceive(m_server.get(), buffer, sizeof buffer), 0);
+    EXPECT_EQ(port::SocketReceive(m_server.Get(), buffer, sizeof buffer), 0);
 }
 
 TEST_F(SocketPortTest, SendingToAClosedPeerFailsWithAnErrorNotASignal) {
@@ -120,7 +170,7 @@ TEST_F(SocketPortTest, SendingToAClosedPeerFailsWithAnErrorNotASignal) {
     const std::string block(4096, 'x');
     long result = 0;
     for (int i = 0; i < 200 && result >= 0; ++i)
-        result = port::SocketSend(m_client.get(), block.data(), block.size());
+        result = port::SocketSend(m_client.Get(), block.data(), block.size());
 #ifndef _WIN32
     std::signal(SIGPIPE, oldHandler);
 #endif
@@ -191,37 +241,37 @@ TEST_F(SocketPortTest, FailedLookupReportsAResolverError) {
 
 TEST_F(SocketPortTest, NonBlockingConnectFinishesAsWritable) {
     std::uint16_t portNumber = 0;
-    m_listener.Reset(port::SocketListenLoopback(0, portNumber));
-    ASSERT_TRUE(m_listener.valid());
+    m_listener = tavlo::test::ListenLoopback(0, portNumber);
+    ASSERT_TRUE(m_listener.Valid());
     m_client.Reset(port::SocketOpen(port::kSocketStream));
-    ASSERT_EQ(port::SocketSetNonBlocking(m_client.get(), true), 0);
-    if (port::SocketConnect(m_client.get(), Loopback(), portNumber) != 0) {
+    ASSERT_EQ(port::SocketSetNonBlocking(m_client.Get(), true), 0);
+    if (port::SocketConnect(m_client.Get(), Loopback(), portNumber) != 0) {
         ASSERT_TRUE(port::IsConnectInProgress(port::LastSocketError())) << port::LastSocketError();
     }
-    ASSERT_GT(port::SocketWaitWritable(m_client.get(), 10, 0), 0);
-    EXPECT_EQ(port::SocketPendingError(m_client.get()), 0);
-    ASSERT_EQ(port::SocketSetNonBlocking(m_client.get(), false), 0);
-    m_server.Reset(port::SocketAccept(m_listener.get()));
-    ASSERT_TRUE(m_server.valid());
-    ASSERT_EQ(port::SocketSend(m_client.get(), "ok", 2), 2);
-    EXPECT_EQ(ReceiveSome(m_server.get()), "ok");
+    ASSERT_GT(port::SocketWaitWritable(m_client.Get(), 10, 0), 0);
+    EXPECT_EQ(port::SocketPendingError(m_client.Get()), 0);
+    ASSERT_EQ(port::SocketSetNonBlocking(m_client.Get(), false), 0);
+    m_server = tavlo::test::AcceptConnection(m_listener.Get());
+    ASSERT_TRUE(m_server.Valid());
+    ASSERT_EQ(port::SocketSend(m_client.Get(), "ok", 2), 2);
+    EXPECT_EQ(ReceiveSome(m_server.Get()), "ok");
 }
 
 TEST_F(SocketPortTest, NonBlockingConnectToAClosedPortEndsTheWaitWithTheRefusal) {
     std::uint16_t portNumber = 0;
-    m_listener.Reset(port::SocketListenLoopback(0, portNumber));
-    ASSERT_TRUE(m_listener.valid());
+    m_listener = tavlo::test::ListenLoopback(0, portNumber);
+    ASSERT_TRUE(m_listener.Valid());
     m_listener.Close(); // nobody listens there now
     m_client.Reset(port::SocketOpen(port::kSocketStream));
-    ASSERT_EQ(port::SocketSetNonBlocking(m_client.get(), true), 0);
-    ASSERT_NE(port::SocketConnect(m_client.get(), Loopback(), portNumber), 0)
+    ASSERT_EQ(port::SocketSetNonBlocking(m_client.Get(), true), 0);
+    ASSERT_NE(port::SocketConnect(m_client.Get(), Loopback(), portNumber), 0)
         << "connected to a closed port";
     const int immediate = port::LastSocketError();
     if (port::IsConnectInProgress(immediate)) {
         // Windows tells a failed connect in select's exception set: the
         // wait must end there too, not run out.
-        ASSERT_GT(port::SocketWaitWritable(m_client.get(), 10, 0), 0);
-        EXPECT_EQ(port::SocketPendingError(m_client.get()), port::kErrSocketConnRefused);
+        ASSERT_GT(port::SocketWaitWritable(m_client.Get(), 10, 0), 0);
+        EXPECT_EQ(port::SocketPendingError(m_client.Get()), port::kErrSocketConnRefused);
     } else {
         EXPECT_EQ(immediate, port::kErrSocketConnRefused);
     }
@@ -239,13 +289,13 @@ TEST_F(SocketPortTest, WaitsOnAnInvalidSocketFail) {
 // like the basic ones: a failure after another failure names its own cause,
 // never the stale one.
 TEST_F(SocketPortTest, FailedFurtherOperationsRecordTheirOwnError) {
-    Sock unbound(port::SocketOpen(port::kSocketStream));
-    ASSERT_TRUE(unbound.valid());
+    UniqueSocket unbound(port::SocketOpen(port::kSocketStream));
+    ASSERT_TRUE(unbound.Valid());
 
     // Accepting on a socket that does not listen: an invalid argument.
     std::uint32_t peer = 0;
     std::uint16_t peerPort = 0;
-    EXPECT_EQ(port::SocketAcceptFrom(unbound.get(), peer, peerPort), port::kInvalidSocket);
+    EXPECT_EQ(port::SocketAcceptFrom(unbound.Get(), peer, peerPort), port::kInvalidSocket);
     const int acceptError = port::LastSocketError();
     EXPECT_NE(acceptError, 0);
 

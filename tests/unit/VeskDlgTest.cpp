@@ -12,6 +12,7 @@
 #include "platform/headless/FileProfileStore.h"
 #include "platform/headless/HeadlessUi.h"
 #include "res/resource.h"
+#include "support/LoopbackSockets.h"
 #include "support/MemoryProfileStore.h"
 #include "support/TempDir.h"
 #include "support/TestEnv.h"
@@ -33,12 +34,7 @@ constexpr unsigned kPeriod10Min = 10 * 60000;
 
 // A loopback port with nothing listening on it: a check of an account there
 // fails at once and finds nothing.
-std::uint16_t ClosedPort() {
-    std::uint16_t port = 0;
-    const port::SocketHandle h = port::SocketListenLoopback(0, port);
-    port::SocketClose(h);
-    return port;
-}
+using tavlo::test::ClosedPort;
 
 CAccount UnreachableAccount(const std::string& name) {
     CAccount a;
