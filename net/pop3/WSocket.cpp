@@ -48,17 +48,12 @@ bool CWSocketException::GetErrorMessage(char* buffer, unsigned size, unsigned* h
     return true;
 }
 
-CWSocket::~CWSocket() {
-    if (m_hSocket != port::kInvalidSocket)
-        Close();
-}
-
 port::SocketHandle CWSocket::Create(int type) {
     const port::SocketHandle h = port::SocketOpen(type);
     if (h == port::kInvalidSocket)
         ThrowSocketError(0);
-    // A handle already held is replaced, not closed: its owner decides.
-    m_hSocket = h;
+    // A socket already open would leak if it were merely forgotten.
+    m_hSocket.Reset(h);
     return h;
 }
 
@@ -66,7 +61,7 @@ void CWSocket::Bind(const char* address) {
     std::uint32_t addr = 0; // 0.0.0.0, the wildcard address
     if (address != nullptr && address[0] != '\0' && !ResolveIPv4(address, addr))
         ThrowSocketError(port::kErrInvalidArgument);
-    if (port::SocketBind(m_hSocket, addr, 0) != 0)
+    if (port::SocketBind(m_hSocket.Get(), addr, 0) != 0)
         ThrowSocketError(0);
 }
 
@@ -77,26 +72,26 @@ void CWSocket::Connect(const char* host, int port) {
     std::uint32_t addr = 0;
     if (!ResolveIPv4(host, addr))
         ThrowSocketError(0); // the resolver's error
-    if (port::SocketConnect(m_hSocket, addr, portNumber) != 0)
+    if (port::SocketConnect(m_hSocket.Get(), addr, portNumber) != 0)
         ThrowSocketError(0);
 }
 
 long CWSocket::Send(const void* data, std::size_t length) {
-    const long n = port::SocketSend(m_hSocket, data, length);
+    const long n = port::SocketSend(m_hSocket.Get(), data, length);
     if (n < 0)
         ThrowSocketError(0);
     return n;
 }
 
 long CWSocket::Receive(void* buffer, std::size_t capacity) {
-    const long n = port::SocketReceive(m_hSocket, buffer, capacity);
+    const long n = port::SocketReceive(m_hSocket.Get(), buffer, capacity);
     if (n < 0)
         ThrowSocketError(0);
     return n;
 }
 
 bool CWSocket::IsReadable(unsigned long timeoutMs) {
-    const int r = port::SocketWaitReadable(m_hSocket, static_cast<long>(timeoutMs / 1000),
+    const int r = port::SocketWaitReadable(m_hSocket.Get(), static_cast<long>(timeoutMs / 1000),
                                            static_cast<long>((timeoutMs % 1000) * 1000));
     if (r < 0)
         ThrowSocketError(0);
@@ -104,9 +99,5 @@ bool CWSocket::IsReadable(unsigned long timeoutMs) {
 }
 
 int CWSocket::Close() {
-    if (m_hSocket == port::kInvalidSocket)
-        return -1;
-    const int r = port::SocketClose(m_hSocket);
-    m_hSocket = port::kInvalidSocket;
-    return r;
+    return m_hSocket.Close();
 }

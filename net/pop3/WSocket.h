@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/Socket.h"
+#include "platform/UniqueSocket.h"
 
 #include <cstddef>
 #include <string>
@@ -34,11 +35,12 @@ public:
 class CWSocket {
 public:
     CWSocket() = default;
-    virtual ~CWSocket();
+    virtual ~CWSocket() = default; // m_hSocket closes an open socket
 
     CWSocket(const CWSocket&) = delete;
     CWSocket& operator=(const CWSocket&) = delete;
 
+    // A new socket; one already open is closed first.
     port::SocketHandle Create(int type = port::kSocketStream);
     void Bind(const char* address = nullptr);
     void Connect(const char* host, int port);
@@ -46,7 +48,8 @@ public:
     long Receive(void* buffer, std::size_t capacity);
     bool IsReadable(unsigned long timeoutMs);
     int Close();
-    port::SocketHandle Handle() const { return m_hSocket; }
+    port::SocketHandle Handle() const { return m_hSocket.Get(); }
 
-    port::SocketHandle m_hSocket = port::kInvalidSocket;
+    // The open socket, or none (the invalid handle).
+    port::UniqueSocket m_hSocket;
 };
