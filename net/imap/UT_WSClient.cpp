@@ -88,22 +88,23 @@ CUT_WSClient::~CUT_WSClient() {
 }
 
 void CUT_WSClient::AbandonSocket() {
-    if (m_clientSocket != port::kInvalidSocket)
-        RawClose(m_clientSocket);
-    m_clientSocket = port::kInvalidSocket;
+    if (m_clientSocket) {
+        RawClose(m_clientSocket.Get());
+        m_clientSocket.Release(); // closed through the transport above
+    }
     m_nBlockingMode = 0;
 }
 
 void CUT_WSClient::ApplyTimeOuts() {
-    if (m_clientSocket == port::kInvalidSocket)
+    if (!m_clientSocket)
         return;
-    port::SocketSetSendTimeout(m_clientSocket, m_nSendTimeOut);
-    port::SocketSetReceiveTimeout(m_clientSocket, m_nReceiveTimeOut);
+    port::SocketSetSendTimeout(m_clientSocket.Get(), m_nSendTimeOut);
+    port::SocketSetReceiveTimeout(m_clientSocket.Get(), m_nReceiveTimeOut);
 }
 
 ResultCode CUT_WSClient::SetSendTimeOut(int milliseconds) {
     if (milliseconds < 0 ||
-        (IsConnected() && port::SocketSetSendTimeout(m_clientSocket, milliseconds) != 0))
+        (IsConnected() && port::SocketSetSendTimeout(m_clientSocket.Get(), milliseconds) != 0))
         return ReportResult(UT::Failed);
     m_nSendTimeOut = milliseconds;
     return ReportResult(UT::Success);
@@ -111,7 +112,7 @@ ResultCode CUT_WSClient::SetSendTimeOut(int milliseconds) {
 
 ResultCode CUT_WSClient::SetReceiveTimeOut(int milliseconds) {
     if (milliseconds < 0 ||
-        (IsConnected() && port::SocketSetReceiveTimeout(m_clientSocket, milliseconds) != 0))
+        (IsConnected() && port::SocketSetReceiveTimeout(m_clientSocket.Get(), milliseconds) != 0))
         return ReportResult(UT::Failed);
     m_nReceiveTimeOut = milliseconds;
     return ReportResult(UT::Success);
@@ -162,37 +163,37 @@ ResultCode CUT_WSClient::ConnectTo(int port, const char* host, int timeoutSecond
     m_nSockType = type;
     m_clientSocketAddr = MakeAddress(family, port, addr);
 
-    if (MakeSocket(m_clientSocket, family, type, 0) != UT::Success) {
-        m_clientSocket = port::kInvalidSocket;
+    port::SocketHandle made = port::kInvalidSocket;
+    if (MakeSocket(made, family, type, 0) != UT::Success)
         return ReportResult(UT::SocketCreateFailed);
-    }
+    m_clientSocket.Reset(made);
     if (timeoutSeconds >= 0) {
-        if (port::SocketSetNonBlocking(m_clientSocket, true) != 0) {
+        if (port::SocketSetNonBlocking(m_clientSocket.Get(), true) != 0) {
             AbandonSocket();
             return ReportResult(UT::Failed);
         }
         m_nBlockingMode = 1;
     }
 
-    if (port::SocketConnect(m_clientSocket, addr, static_cast<std::uint16_t>(port)) != 0) {
+    if (port::SocketConnect(m_clientSocket.Get(), addr, static_cast<std::uint16_t>(port)) != 0) {
         if (timeoutSeconds < 0 || !port::IsConnectInProgress(port::LastSocketError())) {
             AbandonSocket();
             return ReportResult(UT::ConnectFailed);
         }
-        if (port::SocketWaitConnect(m_clientSocket, timeoutSeconds, 0) <= 0) {
+        if (port::SocketWaitConnect(m_clientSocket.Get(), timeoutSeconds, 0) <= 0) {
             AbandonSocket();
             return ReportResult(UT::ConnectTimedOut);
         }
         // The wait also ends when the connect failed (refused, unreachable):
         // that is no connection.
-        if (port::SocketPendingError(m_clientSocket) != 0) {
+        if (port::SocketPendingError(m_clientSocket.Get()) != 0) {
             AbandonSocket();
             return ReportResult(UT::ConnectFailed);
         }
     }
 
     if (m_nBlockingMode != 0) {
-        if (port::SocketSetNonBlocking(m_clientSocket, false) != 0) {
+        if (port::SocketSetNonBlocking(m_clientSocket.Get(), false) != 0) {
             AbandonSocket();
             return ReportResult(UT::Failed);
         }
@@ -202,10 +203,10 @@ ResultCode CUT_WSClient::ConnectTo(int port, const char* host, int timeoutSecond
     m_nRemotePort = port;
     std::uint32_t localAddr = 0;
     std::uint16_t localPort = 0;
-    if (port::SocketLocalAddress(m_clientSocket, localAddr, localPort) == 0)
+    if (port::SocketLocalAddress(m_clientSocket.Get(), localAddr, localPort) == 0)
         m_nLocalPort = localPort;
 
-    const ResultCode rc = AfterConnect(m_clientSocket, host);
+    const ResultCode rc = AfterConnect(m_clientSocket.Get(), host);
     if (rc != UT::Success) {
         AbandonSocket();
         m_nRemotePort = 0;
@@ -232,23 +233,24 @@ ResultCode CUT_WSClient::ConnectFromLocal(int localPort, int remotePort, const c
     if ((!anyLocal && !port::ParseDottedIPv4(localAddress, localAddr)) || !ValidPort(localPort))
         return ReportResult(UT::BindFailed);
 
-    if (MakeSocket(m_clientSocket, family, type, 0) != UT::Success) {
-        m_clientSocket = port::kInvalidSocket;
+    port::SocketHandle made = port::kInvalidSocket;
+    if (MakeSocket(made, family, type, 0) != UT::Success)
         return ReportResult(UT::SocketCreateFailed);
-    }
-    if (port::SocketBind(m_clientSocket, localAddr, static_cast<std::uint16_t>(localPort)) != 0) {
+    m_clientSocket.Reset(made);
+    if (port::SocketBind(m_clientSocket.Get(), localAddr, static_cast<std::uint16_t>(localPort)) !=
+        0) {
         AbandonSocket();
         return ReportResult(UT::BindFailed);
     }
-    if (port::SocketConnect(m_clientSocket, remoteAddr, static_cast<std::uint16_t>(remotePort)) !=
-        0) {
+    if (port::SocketConnect(m_clientSocket.Get(), remoteAddr,
+                            static_cast<std::uint16_t>(remotePort)) != 0) {
         AbandonSocket();
         return ReportResult(UT::ConnectFailed);
     }
     m_clientSocketAddr = MakeAddress(family, remotePort, remoteAddr);
     m_nRemotePort = remotePort;
     std::uint16_t boundPort = 0;
-    if (port::SocketLocalAddress(m_clientSocket, localAddr, boundPort) == 0)
+    if (port::SocketLocalAddress(m_clientSocket.Get(), localAddr, boundPort) == 0)
         m_nLocalPort = boundPort;
     ApplyTimeOuts();
     return ReportResult(UT::Success);
@@ -269,16 +271,17 @@ ResultCode CUT_WSClient::OpenDatagram(int localPort, int remotePort, const char*
     const bool anyLocal = localAddress == nullptr || *localAddress == '\0';
     if ((!anyLocal && !port::ParseDottedIPv4(localAddress, localAddr)) || !ValidPort(localPort))
         return ReportResult(UT::BindFailed);
-    if (MakeSocket(m_clientSocket, m_nFamily, m_nSockType, 0) != UT::Success) {
-        m_clientSocket = port::kInvalidSocket;
+    port::SocketHandle made = port::kInvalidSocket;
+    if (MakeSocket(made, m_nFamily, m_nSockType, 0) != UT::Success)
         return ReportResult(UT::SocketCreateFailed);
-    }
-    if (port::SocketBind(m_clientSocket, localAddr, static_cast<std::uint16_t>(localPort)) != 0) {
+    m_clientSocket.Reset(made);
+    if (port::SocketBind(m_clientSocket.Get(), localAddr, static_cast<std::uint16_t>(localPort)) !=
+        0) {
         AbandonSocket();
         return ReportResult(UT::BindFailed);
     }
     std::uint16_t boundPort = 0;
-    if (port::SocketLocalAddress(m_clientSocket, localAddr, boundPort) == 0)
+    if (port::SocketLocalAddress(m_clientSocket.Get(), localAddr, boundPort) == 0)
         m_nLocalPort = boundPort;
     ApplyTimeOuts();
     return ReportResult(UT::Success);
@@ -292,21 +295,23 @@ ResultCode CUT_WSClient::MakeSocket(port::SocketHandle& socketOut, int family, i
 
 ResultCode CUT_WSClient::Disconnect() {
     bool failed = false;
-    if (m_clientSocket != port::kInvalidSocket) {
-        if (m_nSockType == kStream && RawShutdown(m_clientSocket, kShutdownBoth) == -1)
+    // The sockets are closed through the transport (RawClose), so their
+    // owners give them up instead of closing them themselves.
+    if (m_clientSocket) {
+        if (m_nSockType == kStream && RawShutdown(m_clientSocket.Get(), kShutdownBoth) == -1)
             failed = true;
-        if (RawClose(m_clientSocket) == -1)
+        if (RawClose(m_clientSocket.Get()) == -1)
             failed = true;
+        m_clientSocket.Release();
     }
-    if (m_serverSocket != port::kInvalidSocket) {
+    if (m_serverSocket) {
         // A listening socket has no connection: its shutdown always fails
         // (not connected) and says nothing about whether it was released.
-        RawShutdown(m_serverSocket, kShutdownBoth);
-        if (RawClose(m_serverSocket) == -1)
+        RawShutdown(m_serverSocket.Get(), kShutdownBoth);
+        if (RawClose(m_serverSocket.Get()) == -1)
             failed = true;
+        m_serverSocket.Release();
     }
-    m_clientSocket = port::kInvalidSocket;
-    m_serverSocket = port::kInvalidSocket;
     m_nBlockingMode = 0;
     m_nRemotePort = 0;
     m_nLocalPort = 0;
@@ -362,7 +367,7 @@ ResultCode CUT_WSClient::ListenOn(int port, int backlog, int family, std::uint32
         RawClose(s);
         return ReportResult(UT::ListenFailed);
     }
-    m_serverSocket = s;
+    m_serverSocket.Reset(s);
     std::uint32_t boundAddr = address;
     std::uint16_t boundPort = static_cast<std::uint16_t>(port);
     port::SocketLocalAddress(s, boundAddr, boundPort);
@@ -374,8 +379,8 @@ ResultCode CUT_WSClient::ListenOn(int port, int backlog, int family, std::uint32
 ResultCode CUT_WSClient::WaitForIncoming(int seconds) {
     if (!IsListening())
         return ReportResult(UT::Failed);
-    return ReportResult(port::SocketWaitReadable(m_serverSocket, seconds, 0) > 0 ? UT::Success
-                                                                                 : UT::Failed);
+    return ReportResult(
+        port::SocketWaitReadable(m_serverSocket.Get(), seconds, 0) > 0 ? UT::Success : UT::Failed);
 }
 
 ResultCode CUT_WSClient::AcceptIncoming() {
@@ -383,18 +388,18 @@ ResultCode CUT_WSClient::AcceptIncoming() {
         return ReportResult(UT::Failed);
     if (IsConnected()) {
         if (m_nSockType == kStream)
-            RawShutdown(m_clientSocket, kShutdownBoth);
-        const int closed = RawClose(m_clientSocket);
-        m_clientSocket = port::kInvalidSocket;
+            RawShutdown(m_clientSocket.Get(), kShutdownBoth);
+        const int closed = RawClose(m_clientSocket.Get());
+        m_clientSocket.Release();
         if (closed == -1)
             return ReportResult(UT::Failed);
     }
     std::uint32_t peerAddr = 0;
     std::uint16_t peerPort = 0;
-    const port::SocketHandle s = port::SocketAcceptFrom(m_serverSocket, peerAddr, peerPort);
+    const port::SocketHandle s = port::SocketAcceptFrom(m_serverSocket.Get(), peerAddr, peerPort);
     if (s == port::kInvalidSocket)
         return ReportResult(UT::Failed);
-    m_clientSocket = s;
+    m_clientSocket.Reset(s);
     m_nSockType = kStream;
     FormatDotted(peerAddr, m_szAddress, sizeof m_szAddress);
     m_nRemotePort = peerPort;
@@ -451,7 +456,7 @@ int CUT_WSClient::SendText(const char* data, int length) {
         length = TextLength(data);
     if (length == 0)
         return 0;
-    const int sent = RawSend(m_clientSocket, data, length, 0);
+    const int sent = RawSend(m_clientSocket.Get(), data, length, 0);
     return sent > 0 ? sent : 0;
 }
 
@@ -506,8 +511,8 @@ ResultCode CUT_WSClient::SendDatagram(const char* data, int& lengthInOut) {
     std::uint32_t addr = 0;
     long sent = -1;
     if (port::ParseDottedIPv4(m_szAddress, addr) && ValidPort(m_nRemotePort))
-        sent = port::SocketSendTo(m_clientSocket, data, static_cast<std::size_t>(lengthInOut), addr,
-                                  static_cast<std::uint16_t>(m_nRemotePort));
+        sent = port::SocketSendTo(m_clientSocket.Get(), data, static_cast<std::size_t>(lengthInOut),
+                                  addr, static_cast<std::uint16_t>(m_nRemotePort));
     if (sent < 0) {
         lengthInOut = 0;
         return ReportResult(UT::SendFailed);
@@ -519,7 +524,7 @@ ResultCode CUT_WSClient::SendDatagram(const char* data, int& lengthInOut) {
 ResultCode CUT_WSClient::WaitWritable(int seconds, int microseconds) {
     if (!IsConnected())
         return ReportResult(UT::Failed);
-    return ReportResult(port::SocketWaitWritable(m_clientSocket, seconds, microseconds) > 0
+    return ReportResult(port::SocketWaitWritable(m_clientSocket.Get(), seconds, microseconds) > 0
                             ? UT::Success
                             : UT::Failed);
 }
@@ -587,7 +592,7 @@ int CUT_WSClient::ReceiveSome(char* buffer, int size, int timeoutSeconds) {
         return -1;
     if (timeoutSeconds > 0 && WaitReadable(timeoutSeconds, 0) != UT::Success)
         return 0;
-    return RawReceive(m_clientSocket, buffer, size, 0);
+    return RawReceive(m_clientSocket.Get(), buffer, size, 0);
 }
 
 int CUT_WSClient::ReceiveExactly(char* buffer, int size, int timeoutSeconds) {
@@ -626,7 +631,7 @@ int CUT_WSClient::ReadLine(char* buffer, int size, int timeoutSeconds) {
             break;
         if (timeoutSeconds > 0 && WaitReadable(timeoutSeconds, 0) != UT::Success)
             break;
-        const int peeked = RawReceive(m_clientSocket, scratch.get(), room, kPeek);
+        const int peeked = RawReceive(m_clientSocket.Get(), scratch.get(), room, kPeek);
         if (peeked < 1)
             break;
         const void* lf = std::memchr(scratch.get(), '\n', static_cast<std::size_t>(peeked));
@@ -636,7 +641,7 @@ int CUT_WSClient::ReadLine(char* buffer, int size, int timeoutSeconds) {
         // The peeked bytes are queued: receiving them does not wait.
         int got = 0;
         while (got < take) {
-            const int n = RawReceive(m_clientSocket, buffer + count + got, take - got, 0);
+            const int n = RawReceive(m_clientSocket.Get(), buffer + count + got, take - got, 0);
             if (n <= 0)
                 break;
             got += n;
@@ -655,8 +660,8 @@ int CUT_WSClient::ReadLine(char* buffer, int size, int timeoutSeconds) {
 ResultCode CUT_WSClient::DiscardPending() {
     if (IsConnected()) {
         char scrap[kTransferBlock];
-        while (RawHasPendingData(m_clientSocket)) {
-            if (RawReceive(m_clientSocket, scrap, sizeof scrap, 0) <= 0)
+        while (RawHasPendingData(m_clientSocket.Get())) {
+            if (RawReceive(m_clientSocket.Get(), scrap, sizeof scrap, 0) <= 0)
                 break;
         }
     }
@@ -672,8 +677,8 @@ ResultCode CUT_WSClient::ReceiveDatagram(char* buffer, int& lengthInOut, int tim
         lengthInOut = 0;
         return ReportResult(UT::ReceiveTimedOut);
     }
-    const long n =
-        port::SocketReceiveFrom(m_clientSocket, buffer, static_cast<std::size_t>(lengthInOut));
+    const long n = port::SocketReceiveFrom(m_clientSocket.Get(), buffer,
+                                           static_cast<std::size_t>(lengthInOut));
     if (n < 0) {
         lengthInOut = 0;
         return ReportResult(UT::ReceiveFailed);
@@ -685,8 +690,9 @@ ResultCode CUT_WSClient::ReceiveDatagram(char* buffer, int& lengthInOut, int tim
 ResultCode CUT_WSClient::WaitReadable(int seconds, int microseconds) {
     if (!IsConnected())
         return ReportResult(UT::Failed);
-    return ReportResult(RawWaitReadable(m_clientSocket, seconds, microseconds) == 0 ? UT::Success
-                                                                                    : UT::Failed);
+    return ReportResult(RawWaitReadable(m_clientSocket.Get(), seconds, microseconds) == 0
+                            ? UT::Success
+                            : UT::Failed);
 }
 
 ResultCode CUT_WSClient::ReportResult(ResultCode code) {

@@ -11,6 +11,7 @@
 
 #include "net/imap/ResultCode.h"
 #include "net/imap/UT_Socket.h"
+#include "platform/UniqueSocket.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -161,9 +162,9 @@ public:
     int GetSendTimeOut() const { return m_nSendTimeOut; }
     int GetReceiveTimeOut() const { return m_nReceiveTimeOut; }
 
-    port::SocketHandle GetSocket() const { return m_clientSocket; }
-    bool IsConnected() const { return m_clientSocket != port::kInvalidSocket; }
-    bool IsListening() const { return m_serverSocket != port::kInvalidSocket; }
+    port::SocketHandle GetSocket() const { return m_clientSocket.Get(); }
+    bool IsConnected() const { return m_clientSocket.Valid(); }
+    bool IsListening() const { return m_serverSocket.Valid(); }
     // The peer's dotted IPv4 address text.
     const char* GetAddress() const { return m_szAddress; }
     int GetRemotePort() const { return m_nRemotePort; }
@@ -186,9 +187,12 @@ protected:
     int m_nFamily = 2;
     int m_nSockType = 1;
     bool m_bSocketLayerStarted = false;
-    port::SocketHandle m_clientSocket = port::kInvalidSocket;
+    // The connected and the listening socket. Owned: whatever is left open
+    // is closed with the object, though the operations close them through
+    // RawClose so that a subclass's transport ends first.
+    port::UniqueSocket m_clientSocket;
     UT_SocketAddress m_clientSocketAddr;
-    port::SocketHandle m_serverSocket = port::kInvalidSocket;
+    port::UniqueSocket m_serverSocket;
     UT_SocketAddress m_serverSocketAddr;
     int m_nBlockingMode = 0; // 1 while the socket is non-blocking
     void* m_hWndNotify = nullptr;

@@ -7,6 +7,8 @@
 #include "platform/NotifyWindow.h"
 #include "platform/Socket.h"
 #include "platform/SocketExtra.h"
+#include "platform/UniqueSocket.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
@@ -48,14 +50,7 @@ public:
     bool cancelled = false;
 };
 
-// A port on loopback where nothing listens.
-int ClosedPort() {
-    std::uint16_t port = 0;
-    const port::SocketHandle h = port::SocketListenLoopback(0, port);
-    EXPECT_NE(h, port::kInvalidSocket);
-    port::SocketClose(h);
-    return port;
-}
+using tavlo::test::ClosedPort; // a port on loopback where nothing listens
 
 std::uint32_t Loopback() {
     std::uint32_t addr = 0;
@@ -157,19 +152,18 @@ TEST_F(WSClientTest, RefusedConnectFailsAndLeavesNoSocket) {
 class FullBacklogListener {
 public:
     FullBacklogListener() {
-        m_listener = port::SocketOpenTyped(port::kFamilyIPv4, port::kSocketStream, 0);
+        m_listener.Reset(port::SocketOpenTyped(port::kFamilyIPv4, port::kSocketStream, 0));
         std::uint32_t addr = 0;
-        if (m_listener == port::kInvalidSocket ||
-            port::SocketBind(m_listener, Loopback(), 0) != 0 ||
-            port::SocketListen(m_listener, 0) != 0 ||
-            port::SocketLocalAddress(m_listener, addr, m_port) != 0)
+        if (!m_listener || port::SocketBind(m_listener.Get(), Loopback(), 0) != 0 ||
+            port::SocketListen(m_listener.Get(), 0) != 0 ||
+            port::SocketLocalAddress(m_listener.Get(), addr, m_port) != 0)
             return;
         for (int i = 0; i < 64 && !m_full; ++i) {
             const port::SocketHandle s =
                 port::SocketOpenTyped(port::kFamilyIPv4, port::kSocketStream, 0);
             if (s == port::kInvalidSocket)
                 return;
-            m_fillers.push_back(s);
+            m_fillers.emplace_back(s);
             port::SocketSetNonBlocking(s, true);
             if (port::SocketConnect(s, Loopback(), m_port) == 0)
                 continue;
@@ -179,18 +173,12 @@ public:
             m_full = port::SocketWaitConnect(s, 0, 300000) == 0;
         }
     }
-    ~FullBacklogListener() {
-        for (port::SocketHandle s : m_fillers)
-            port::SocketClose(s);
-        if (m_listener != port::kInvalidSocket)
-            port::SocketClose(m_listener);
-    }
     bool full() const { return m_full; }
     int port() const { return m_port; }
 
 private:
-    port::SocketHandle m_listener = port::kInvalidSocket;
-    std::vector<port::SocketHandle> m_fillers;
+    port::UniqueSocket m_listener;
+    std::vector<port::UniqueSocket> m_fillers; // closed before the listener
     std::uint16_t m_port = 0;
     bool m_full = false;
 };
