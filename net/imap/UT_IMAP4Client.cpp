@@ -112,9 +112,10 @@ bool CUT_IMAP4Client::RawHasPendingData(port::SocketHandle socket) {
 }
 
 int CUT_IMAP4Client::RawWaitReadable(port::SocketHandle socket, long seconds, long microseconds) {
-    // Bytes the TLS session has already decrypted are no longer in the socket.
-    if (m_tls.Carries(socket) && m_tls.HasBufferedData())
-        return 0;
+    // Bytes the TLS session has already decrypted are no longer in the
+    // socket, and a readable socket may hold no application data.
+    if (m_tls.Carries(socket))
+        return m_tls.WaitReadable(seconds, microseconds);
     return CUT_WSClient::RawWaitReadable(socket, seconds, microseconds);
 }
 

@@ -1,8 +1,9 @@
 // TLS client channel over an already created CWSocket (TLS from the first
-// byte, as on the POP3S port 995).
+// byte, as on the POP3S port 995): the POP3 face of TlsChannel.
 #pragma once
 
 #include "net/pop3/WSocket.h"
+#include "net/tls/TlsChannel.h"
 #include "net/tls/TlsSession.h"
 
 #include <cstddef>
@@ -17,17 +18,23 @@ public:
     CSSLSocket& operator=(const CSSLSocket&) = delete;
 
     bool Create(TlsContextHolder& context, CWSocket& socket);
-    // Connects the socket, then performs the TLS handshake; each wait for
-    // the server during the handshake is bounded by timeoutMs.
+    // Connects the socket, then performs the TLS handshake, which must be
+    // complete within timeoutMs.
     bool Connect(const char* host, int port, unsigned long timeoutMs = 5000);
+    // Bytes written, or -1 on failure.
     int Send(const void* data, std::size_t length);
+    // Bytes read, 0 at the end of the stream, -1 on failure.
     int Receive(void* buffer, std::size_t capacity);
     // True when application data (or the end of the stream, or an error)
-    // can be read now or arrives within timeoutMs.
+    // can be read now or arrives within timeoutMs. A failing wait on the
+    // socket raises CWSocketException, as CWSocket::IsReadable does.
     bool IsReadable(unsigned long timeoutMs);
+    // Ends the session and closes the socket it sits on.
     void Close();
     CWSocket* Socket() const { return m_pSocket; }
 
-    TlsSessionHolder m_session;
+    // The TLS session: the channel borrows the socket of m_pSocket, which
+    // Close closes through CWSocket.
+    TlsChannel m_session;
     CWSocket* m_pSocket = nullptr;
 };

@@ -1,6 +1,9 @@
 #include "support/ScriptedServer.h"
 
+#include "net/tls/TlsChannel.h"
 #include "platform/Socket.h"
+#include "platform/UniqueSocket.h"
+#include "support/LoopbackSockets.h"
 #include "support/TestEnv.h"
 
 #include <algorithm>
@@ -140,33 +143,36 @@ TlsServerIdentity TestTlsIdentity(std::string_view name) {
 
 class ConnectionImpl final : public ScriptedConnection {
 public:
-    ConnectionImpl(ScriptedServer& server, std::size_t index, SocketHandle socket)
-        : m_server(server), m_index(index), m_socket(socket) {}
-
-    ~ConnectionImpl() override {
-        if (m_ssl != nullptr)
-            SSL_free(m_ssl);
-        port::SocketClose(m_socket);
-    }
+    // The connection's socket is the connection's: it closes it. The TLS
+    // channel only borrows it (and ends before the socket is closed).
+    ConnectionImpl(ScriptedServer& server, std::size_t index, port::UniqueSocket socket)
+        : m_server(server), m_index(index), m_owned(std::move(socket)), m_socket(m_owned.Get()) {}
 
     ConnectionImpl(const ConnectionImpl&) = delete;
     ConnectionImpl& operator=(const ConnectionImpl&) = delete;
 
     bool Handshake(SSL_CTX* ctx) {
         ERR_clear_error();
-        m_ssl = SSL_new(ctx);
-        if (m_ssl == nullptr || SSL_set_fd(m_ssl, static_cast<int>(m_socket)) != 1)
+        if (!m_tls.Attach(ctx, m_socket, TlsChannel::Role::Server))
             return HandshakeFailed("cannot create the server session: " + TakeTlsErrors());
-        SSL_set_app_data(m_ssl, this);
+        SSL_set_app_data(m_tls.Get(), this);
+        const auto& trickle = m_server.m_options.handshakeTrickle;
+        // Trickled flights are written into memory first, then sent in pieces.
+        BIO* flights = trickle ? BIO_new(BIO_s_mem()) : nullptr;
+        if (trickle) {
+            if (flights == nullptr)
+                return HandshakeFailed("cannot create a memory buffer: " + TakeTlsErrors());
+            SSL_set0_wbio(m_tls.Get(), flights); // the session owns it now
+        }
         const auto deadline = DeadlineIn(m_server.m_options.ioTimeoutMs);
         for (;;) {
-            ERR_clear_error();
-            const int r = SSL_accept(m_ssl);
-            if (r == 1)
+            const TlsChannel::Status st = m_tls.TryHandshake();
+            if (flights != nullptr && !SendTrickled(flights, *trickle))
+                return HandshakeFailed("trickling the handshake failed: " + m_ioError);
+            if (st == TlsChannel::Status::Ok)
                 break;
-            const int err = SSL_get_error(m_ssl, r);
-            if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-                const Wait w = WaitFor(err == SSL_ERROR_WANT_WRITE, deadline);
+            if (st == TlsChannel::Status::WantRead || st == TlsChannel::Status::WantWrite) {
+                const Wait w = WaitFor(st == TlsChannel::Status::WantWrite, deadline);
                 if (w != Wait::Ready)
                     return HandshakeFailed(WaitText(w));
                 continue;
@@ -175,6 +181,13 @@ public:
             if (reason.empty())
                 reason = "connection closed during the handshake";
             return HandshakeFailed(reason);
+        }
+        if (flights != nullptr) {
+            // From here on the session writes to the socket itself again.
+            BIO* direct = BIO_new_socket(static_cast<int>(m_socket), BIO_NOCLOSE);
+            if (direct == nullptr)
+                return HandshakeFailed("cannot restore the socket: " + TakeTlsErrors());
+            SSL_set0_wbio(m_tls.Get(), direct);
         }
         m_server.Record(m_index, [](ConnectionRecord& r) { r.tlsHandshakeOk = true; });
         return true;
@@ -206,11 +219,7 @@ public:
         if (m_closed)
             return;
         m_closed = true;
-        if (m_ssl != nullptr) {
-            ERR_clear_error();
-            SSL_shutdown(m_ssl);
-            ERR_clear_error();
-        }
+        m_tls.SendCloseNotify();
         port::SocketShutdown(m_socket, port::ShutdownHow::Send);
         const auto deadline = DeadlineIn(m_server.m_options.lingerMs);
         while (!m_eof && !m_server.m_stop && ReadLineQuietly(deadline)) {
@@ -323,29 +332,30 @@ private:
         for (;;) {
             long n = 0;
             bool wantWrite = false;
-            if (m_ssl != nullptr) {
-                ERR_clear_error();
+            if (m_tls.IsActive()) {
                 std::size_t got = 0;
-                if (SSL_read_ex(m_ssl, buf, sizeof buf, &got) == 1) {
+                const TlsChannel::Status st = m_tls.TryRead(buf, sizeof buf, got);
+                switch (st) {
+                case TlsChannel::Status::Ok:
                     n = static_cast<long>(got);
-                } else {
-                    const int err = SSL_get_error(m_ssl, 0);
-                    if (err == SSL_ERROR_ZERO_RETURN) {
+                    break;
+                case TlsChannel::Status::Closed:
+                    if (m_tls.PeerSentCloseNotify())
                         m_server.Record(m_index,
                                         [](ConnectionRecord& r) { r.tlsCloseNotify = true; });
-                        n = 0;
-                    } else if (IsEndWithoutCloseNotify(err)) {
-                        ERR_clear_error();
-                        n = 0;
-                    } else if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-                        n = -1;
-                        wantWrite = err == SSL_ERROR_WANT_WRITE;
-                    } else {
-                        m_ioError = "TLS read failed: " + TakeTlsErrors();
-                        MarkClientGone();
-                        return false;
-                    }
+                    ERR_clear_error();
+                    n = 0;
+                    break;
+                case TlsChannel::Status::WantRead:
+                case TlsChannel::Status::WantWrite:
+                    n = -1;
+                    break;
+                case TlsChannel::Status::Failed:
+                    m_ioError = "TLS read failed: " + TakeTlsErrors();
+                    MarkClientGone();
+                    return false;
                 }
+                wantWrite = st == TlsChannel::Status::WantWrite;
             } else {
                 n = port::SocketReceive(m_socket, buf, sizeof buf);
                 if (n < 0 && !WouldBlock()) {
@@ -371,15 +381,6 @@ private:
                 return false;
             }
         }
-    }
-
-    // A client that hangs up without a close notification: an ordinary end
-    // of stream for this server, though the record tells the two apart.
-    static bool IsEndWithoutCloseNotify(int err) {
-        if (err == SSL_ERROR_SYSCALL)
-            return ERR_peek_error() == 0;
-        return err == SSL_ERROR_SSL &&
-               ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
     }
 
     void MarkClientGone() {
@@ -412,7 +413,30 @@ private:
         }
     }
 
-    bool SendAll(std::string_view bytes) {
+    // Sends what the session wrote into memory, in the pieces and at the
+    // pace of the trickle, straight onto the socket.
+    bool SendTrickled(BIO* flights, const HandshakeTrickle& trickle) {
+        char buf[16384];
+        for (;;) {
+            const int n = BIO_read(flights, buf, sizeof buf);
+            if (n <= 0)
+                return true;
+            std::string_view rest(buf, static_cast<std::size_t>(n));
+            while (!rest.empty()) {
+                if (m_trickleStarted)
+                    Sleep(trickle.delayMs);
+                m_trickleStarted = true;
+                const std::string_view piece =
+                    rest.substr(0, std::max<std::size_t>(trickle.chunk, 1));
+                if (!SendAll(piece, true))
+                    return false;
+                rest.remove_prefix(piece.size());
+            }
+        }
+    }
+
+    // All the bytes, through TLS once it is up unless raw.
+    bool SendAll(std::string_view bytes, bool raw = false) {
         auto deadline = DeadlineIn(m_server.m_options.ioTimeoutMs);
         while (!bytes.empty()) {
             if (m_server.m_stop) {
@@ -421,19 +445,18 @@ private:
             }
             long n = -1;
             bool wantRead = false;
-            if (m_ssl != nullptr) {
-                ERR_clear_error();
+            if (m_tls.IsActive() && !raw) {
                 std::size_t written = 0;
-                if (SSL_write_ex(m_ssl, bytes.data(), bytes.size(), &written) == 1) {
+                const TlsChannel::Status st = m_tls.TryWrite(bytes.data(), bytes.size(), written);
+                if (st == TlsChannel::Status::Ok) {
                     n = static_cast<long>(written);
+                } else if (st != TlsChannel::Status::WantRead &&
+                           st != TlsChannel::Status::WantWrite) {
+                    m_ioError = "TLS write failed: " + TakeTlsErrors();
+                    MarkClientGone();
+                    return false;
                 } else {
-                    const int err = SSL_get_error(m_ssl, 0);
-                    if (err != SSL_ERROR_WANT_READ && err != SSL_ERROR_WANT_WRITE) {
-                        m_ioError = "TLS write failed: " + TakeTlsErrors();
-                        MarkClientGone();
-                        return false;
-                    }
-                    wantRead = err == SSL_ERROR_WANT_READ;
+                    wantRead = st == TlsChannel::Status::WantRead;
                 }
             } else {
                 n = port::SocketSend(m_socket, bytes.data(), bytes.size());
@@ -539,13 +562,15 @@ private:
 
     ScriptedServer& m_server;
     const std::size_t m_index;
+    port::UniqueSocket m_owned;
     const SocketHandle m_socket;
-    SSL* m_ssl = nullptr;
+    TlsChannel m_tls;     // declared after the socket: ends before it is closed
     std::string m_buffer; // received, not yet consumed
     std::string m_ioError;
     std::size_t m_stepIndex = 0;
     bool m_eof = false;
     bool m_closed = false;
+    bool m_trickleStarted = false;
 };
 
 namespace {
@@ -564,8 +589,7 @@ ScriptedServer::ScriptedServer(Script script, ScriptedServerOptions options)
     : ScriptedServer(std::vector<Script>{std::move(script)}, std::move(options)) {}
 
 ScriptedServer::ScriptedServer(std::vector<Script> connections, ScriptedServerOptions options)
-    : m_scripts(std::move(connections)), m_options(std::move(options)),
-      m_listener(port::kInvalidSocket) {
+    : m_scripts(std::move(connections)), m_options(std::move(options)) {
     EnsureSocketLayer();
     if (m_options.tls) {
         SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
@@ -584,11 +608,10 @@ ScriptedServer::ScriptedServer(std::vector<Script> connections, ScriptedServerOp
                                      why);
         }
     }
-    m_listener = port::SocketListenLoopback(0, m_port);
-    if (m_listener == port::kInvalidSocket || port::SocketSetNonBlocking(m_listener, true) != 0) {
+    m_listener = ListenLoopback(0, m_port);
+    if (!m_listener || port::SocketSetNonBlocking(m_listener.Get(), true) != 0) {
         const int err = port::LastSocketError();
-        if (m_listener != port::kInvalidSocket)
-            port::SocketClose(m_listener);
+        m_listener.Reset();
         SSL_CTX_free(static_cast<SSL_CTX*>(m_tlsContext));
         throw std::runtime_error("cannot listen on loopback (error " + std::to_string(err) + ")");
     }
@@ -645,24 +668,23 @@ void ScriptedServer::AddError(std::string message) {
 void ScriptedServer::Run() {
     for (std::size_t i = 0; i < m_scripts.size() && !m_stop; ++i) {
         const auto deadline = DeadlineIn(m_options.acceptTimeoutMs);
-        SocketHandle s = port::kInvalidSocket;
+        port::UniqueSocket s;
         while (!m_stop && Clock::now() < deadline) {
-            if (port::SocketWaitReadable(m_listener, 0, kSliceMs * 1000) <= 0)
+            if (port::SocketWaitReadable(m_listener.Get(), 0, kSliceMs * 1000) <= 0)
                 continue;
-            s = port::SocketAccept(m_listener);
-            if (s != port::kInvalidSocket)
+            s = AcceptConnection(m_listener.Get());
+            if (s)
                 break; // else the client gave up between the wait and the accept
         }
-        if (s == port::kInvalidSocket) {
+        if (!s) {
             if (!m_stop)
                 AddError("connection " + std::to_string(i) + ": no client connected within " +
                          std::to_string(m_options.acceptTimeoutMs) + " ms");
             break;
         }
-        RunConnection(i, s);
+        RunConnection(i, std::move(s));
     }
-    port::SocketClose(m_listener);
-    m_listener = port::kInvalidSocket;
+    m_listener.Reset();
     {
         std::lock_guard lock(m_mutex);
         m_finished = true;
@@ -670,14 +692,15 @@ void ScriptedServer::Run() {
     m_finishedCv.notify_all();
 }
 
-void ScriptedServer::RunConnection(std::size_t index, std::uintptr_t socket) {
+void ScriptedServer::RunConnection(std::size_t index, port::UniqueSocket socket) {
     {
         std::lock_guard lock(m_mutex);
         m_records.emplace_back();
         m_records.back().tls = m_tlsContext != nullptr;
     }
-    ConnectionImpl conn(*this, index, socket);
-    if (port::SocketSetNonBlocking(socket, true) != 0) {
+    const SocketHandle h = socket.Get();
+    ConnectionImpl conn(*this, index, std::move(socket));
+    if (port::SocketSetNonBlocking(h, true) != 0) {
         AddError("connection " + std::to_string(index) + ": cannot make the socket non-blocking");
         return;
     }

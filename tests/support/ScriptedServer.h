@@ -16,6 +16,8 @@
 //   EXPECT_EQ(server.transcript(), (std::vector<std::string>{"QUIT"}));
 #pragma once
 
+#include "platform/UniqueSocket.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -80,10 +82,18 @@ struct TlsServerIdentity {
 // ("server", "impostor", "selfsigned", "wronghost").
 TlsServerIdentity TestTlsIdentity(std::string_view name);
 
+// A server whose handshake flights go out slowly: pieces of chunk bytes,
+// delayMs apart.
+struct HandshakeTrickle {
+    std::size_t chunk = 1;
+    int delayMs = 0;
+};
+
 struct ScriptedServerOptions {
-    std::optional<TlsServerIdentity> tls; // TLS from the first byte when set
-    int ioTimeoutMs = 10000;              // bound of every single wait for the client
-    int acceptTimeoutMs = 10000;          // bound of the wait for each connection
+    std::optional<TlsServerIdentity> tls;             // TLS from the first byte when set
+    std::optional<HandshakeTrickle> handshakeTrickle; // with tls: trickle the handshake
+    int ioTimeoutMs = 10000;                          // bound of every single wait for the client
+    int acceptTimeoutMs = 10000;                      // bound of the wait for each connection
     // After its last step (and on CloseConnection) a connection is closed
     // gracefully: the server ends its sending side, then keeps reading (and
     // recording lines) until the client closes too, for at most this long,
@@ -157,13 +167,13 @@ private:
     friend class ConnectionImpl;
 
     void Run();
-    void RunConnection(std::size_t index, std::uintptr_t socket);
+    void RunConnection(std::size_t index, port::UniqueSocket socket);
     void Record(std::size_t index, const std::function<void(ConnectionRecord&)>& update);
     void AddError(std::string message);
 
     std::vector<Script> m_scripts;
     ScriptedServerOptions m_options;
-    std::uintptr_t m_listener;
+    port::UniqueSocket m_listener;
     std::uint16_t m_port = 0;
     void* m_tlsContext = nullptr; // SSL_CTX*, kept opaque here
 
