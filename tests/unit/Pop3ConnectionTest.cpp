@@ -830,53 +830,8 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Pop3ProxyKindTest, ::testing::Values(1, 2, 3, 7)
 
 // --- TLS -------------------------------------------------------------------------
 
-struct TlsCase {
-    const char* name;
-    const char* identity;
-    const char* host;
-    bool ok;
-};
-void PrintTo(const TlsCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class Pop3TlsTest : public Pop3ConnectionTest, public ::testing::WithParamInterface<TlsCase> {};
-
-TEST_P(Pop3TlsTest, ServerMustProveItsIdentity) {
-    const TlsCase& c = GetParam();
-    tavlo::test::ScopedEnvironmentVariable trust("SSL_CERT_FILE",
-                                                 tavlo::test::TestDataPath("tls/ca.crt"));
-    ScriptedServerOptions options;
-    options.tls = tavlo::test::TestTlsIdentity(c.identity);
-    ScriptedServer server(
-        c.ok ? Session({Step::Expect("STAT"), Step::Send("+OK 4 400\r\n")}) : Script{}, options);
-    pop.m_bUseTls = 1;
-    ASSERT_EQ(pop.Connect(c.host, "u", "p", server.port()), c.ok);
-    if (c.ok) {
-        int count = 0;
-        std::uint32_t total = 0;
-        EXPECT_TRUE(pop.Statistics(count, total));
-        EXPECT_EQ(count, 4);
-        EXPECT_TRUE(pop.Disconnect());
-        ExpectScriptRan(server);
-        EXPECT_EQ(server.transcript(), (Lines{"USER u", "PASS p", "STAT", "QUIT"}));
-    } else {
-        EXPECT_EQ(pop.m_bSessionOpen, 0);
-        ASSERT_TRUE(server.WaitUntilFinished());
-        ASSERT_EQ(server.connections().size(), 1u);
-        EXPECT_FALSE(server.connections()[0].tlsHandshakeOk);
-        EXPECT_EQ(server.connections()[0].received, ""); // not a byte of the dialogue
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Certificates, Pop3TlsTest,
-    ::testing::Values(TlsCase{"TrustedByName", "server", "localhost", true},
-                      TlsCase{"TrustedByAddress", "server", "127.0.0.1", true},
-                      TlsCase{"UntrustedIssuer", "impostor", "localhost", false},
-                      TlsCase{"SelfSigned", "selfsigned", "localhost", false},
-                      TlsCase{"OtherHostName", "wronghost", "localhost", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Which servers the session accepts (the certificate table) and how long a
+// slow handshake may take are tested for both protocols in TlsChannelTest.
 
 // A server that completes the handshake (its TLS 1.3 session tickets make
 // the socket readable without any application data) and then stays

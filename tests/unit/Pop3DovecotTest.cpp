@@ -10,8 +10,10 @@
 #include "net/pop3/Pop3Connection.h"
 #include "net/pop3/Pop3Message.h"
 #include "platform/Socket.h"
+#include "platform/UniqueSocket.h"
 #include "support/DovecotInstance.h"
 #include "support/TestEnv.h"
+#include "support/TlsPeerCases.h"
 
 #include <cctype>
 #include <cstdint>
@@ -29,6 +31,7 @@ namespace {
 using tavlo::test::ScopedEnvironmentVariable;
 
 using tavlo::test::DovecotInstance;
+using tavlo::test::TlsPeerCase;
 
 // Just enough of an IMAP client (RFC 3501) to put a mailbox into a known
 // state: LOGIN, SELECT, STORE/EXPUNGE, APPEND, LOGOUT. Every wait is bounded.
@@ -36,10 +39,10 @@ class MailboxPreparer {
 public:
     MailboxPreparer(int port, const std::string& user, const std::string& password) {
         tavlo::test::EnsureSocketLayer();
-        m_socket = port::SocketOpen(port::kSocketStream);
+        m_socket.Reset(port::SocketOpen(port::kSocketStream));
         std::uint32_t addr = 0;
-        if (m_socket == port::kInvalidSocket || !port::ParseDottedIPv4("127.0.0.1", addr) ||
-            port::SocketConnect(m_socket, addr, static_cast<std::uint16_t>(port)) != 0) {
+        if (!m_socket || !port::ParseDottedIPv4("127.0.0.1", addr) ||
+            port::SocketConnect(m_socket.Get(), addr, static_cast<std::uint16_t>(port)) != 0) {
             m_error = "cannot connect to the IMAP port";
             return;
         }
@@ -60,11 +63,8 @@ public:
     }
 
     ~MailboxPreparer() {
-        if (m_socket != port::kInvalidSocket) {
-            if (m_error.empty())
-                Command("LOGOUT");
-            port::SocketClose(m_socket);
-        }
+        if (m_socket && m_error.empty())
+            Command("LOGOUT");
     }
 
     MailboxPreparer(const MailboxPreparer&) = delete;
@@ -115,7 +115,7 @@ private:
             return;
         std::size_t sent = 0;
         while (sent < text.size()) {
-            const long n = port::SocketSend(m_socket, text.data() + sent, text.size() - sent);
+            const long n = port::SocketSend(m_socket.Get(), text.data() + sent, text.size() - sent);
             if (n <= 0) {
                 Fail("send failed");
                 return;
@@ -134,11 +134,11 @@ private:
                 return line;
             }
             char buffer[4096];
-            if (port::SocketWaitReadable(m_socket, 10, 0) <= 0) {
+            if (port::SocketWaitReadable(m_socket.Get(), 10, 0) <= 0) {
                 Fail("the IMAP server did not answer");
                 break;
             }
-            const long n = port::SocketReceive(m_socket, buffer, sizeof buffer);
+            const long n = port::SocketReceive(m_socket.Get(), buffer, sizeof buffer);
             if (n <= 0) {
                 Fail("the IMAP server closed the connection");
                 break;
@@ -169,7 +169,7 @@ private:
         return ReadUntilTagged(tag);
     }
 
-    port::SocketHandle m_socket = port::kInvalidSocket;
+    port::UniqueSocket m_socket;
     std::string m_pending;
     std::string m_error;
     int m_tag = 0;
@@ -313,37 +313,21 @@ TEST_F(Pop3DovecotTest, WrongPasswordIsRefusedAndKeptInLastReply) {
     EXPECT_FALSE(pop3.Statistics(count, total));
 }
 
-// TLS from the first byte is accepted exactly when the server's certificate
-// chains to a trusted CA and names the host that was asked for.
+// The certificate table against the real server: the rows whose
+// certificate a Dovecot instance serves (the test CA's and the impostor's).
 TEST_F(Pop3DovecotTest, Pop3sAcceptsOnlyServersItCanVerify) {
     ASSERT_EQ(PrepareMailbox("heidi", {"Over TLS"}), "");
-    const std::string testCa = tavlo::test::TestDataPath("tls/ca.crt");
-    const std::string otherCa = tavlo::test::TestDataPath("tls/other-ca.crt");
-    struct Case {
-        const char* name;
-        const char* instanceVariable;
-        std::optional<std::string> trust;
-        const char* host;
-        bool accepted;
-    };
-    const Case cases[] = {
-        {"test CA, host name", "TAVLO_DOVECOT_ENV", testCa, "localhost", true},
-        {"test CA, address", "TAVLO_DOVECOT_ENV", testCa, "127.0.0.1", true},
-        {"test CA not trusted", "TAVLO_DOVECOT_ENV", std::nullopt, "localhost", false},
-        {"certificate of another CA", "TAVLO_DOVECOT_IMPOSTOR_ENV", testCa, "localhost", false},
-        // The same server once its CA is trusted: the refusal above is the
-        // verification's doing.
-        {"other CA trusted", "TAVLO_DOVECOT_IMPOSTOR_ENV", otherCa, "localhost", true},
-    };
-    for (const Case& c : cases) {
+    for (const TlsPeerCase& c : tavlo::test::TlsPeerCases()) {
+        const auto variable = tavlo::test::DovecotInstanceVariableFor(c);
+        if (!variable)
+            continue;
         SCOPED_TRACE(c.name);
-        const auto instance = DovecotInstance::FromEnvironment(c.instanceVariable);
+        const auto instance = DovecotInstance::FromEnvironment(variable->c_str());
         if (!instance) {
-            ADD_FAILURE() << c.instanceVariable << " does not name a running instance";
+            ADD_FAILURE() << *variable << " does not name a running instance";
             continue;
         }
-        ScopedEnvironmentVariable trust("SSL_CERT_FILE", c.trust);
-        ScopedEnvironmentVariable trustDir("SSL_CERT_DIR", std::nullopt);
+        const tavlo::test::TlsPeerTrust trust(c);
         CPop3Connection pop3;
         pop3.m_bUseTls = 1;
         const bool connected =

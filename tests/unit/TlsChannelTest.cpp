@@ -1,11 +1,23 @@
-// The TLS channel (CSSLSocket and its plumbing) against a real TLS server on
-// loopback that uses the test CA's certificates.
+// The TLS channel (TlsChannel, its POP3 face CSSLSocket and its plumbing)
+// against a real TLS server on loopback that uses the test CA's
+// certificates, and the certificate table and the handshake deadline run
+// through both protocols: the POP3 session on its TLS port and the IMAP
+// client on its secure port.
+#include "net/tls/TlsChannel.h"
+
+#include "UT_IMAP4TestScripts.h"
+#include "net/imap/ImapResponse.h"
+#include "net/imap/UT_IMAP4Client.h"
+#include "net/pop3/Pop3Connection.h"
 #include "net/pop3/SSLSocket.h"
 #include "net/pop3/WSocket.h"
 #include "net/tls/TlsSession.h"
 #include "platform/Socket.h"
+#include "platform/UniqueSocket.h"
+#include "support/LoopbackSockets.h"
 #include "support/ScriptedServer.h"
 #include "support/TestEnv.h"
+#include "support/TlsPeerCases.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -16,6 +28,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -92,78 +105,6 @@ TEST_F(TlsChannelTest, HandshakeVerifiesAndCarriesDataBothWays) {
     EXPECT_TRUE(rec.tlsCloseNotify) << "closing sends the close notification";
 }
 
-// The name the server sees, and the certificate entry the client checks:
-// a host name is sent (SNI) and matched against the DNS names, an address
-// is matched against the IP entries and never sent.
-struct PeerCase {
-    const char* host;
-    const char* serverNameSeen;
-};
-
-std::ostream& operator<<(std::ostream& os, const PeerCase& c) {
-    return os << c.host;
-}
-
-class TlsPeerNameTest : public TlsChannelTest, public ::testing::WithParamInterface<PeerCase> {};
-
-TEST_P(TlsPeerNameTest, VerifiesAgainstTheNameOrAddressUsed) {
-    ScriptedServer server({Step::Send("+OK\r\n"), Step::WaitForClientClose()}, TlsWith("server"));
-    TlsClient client;
-    ASSERT_TRUE(client.Open(GetParam().host, server.port()));
-    EXPECT_EQ(client.ReadLine(), "+OK\r\n");
-    client.channel.Close();
-    ASSERT_TRUE(server.WaitUntilFinished());
-    EXPECT_EQ(server.connections().at(0).tlsServerName, GetParam().serverNameSeen);
-}
-
-INSTANTIATE_TEST_SUITE_P(Hosts, TlsPeerNameTest,
-                         ::testing::Values(PeerCase{"localhost", "localhost"},
-                                           PeerCase{"127.0.0.1", ""}));
-
-// Servers the client must refuse: a failed verification is a failed
-// handshake, and nothing is sent to such a server.
-struct RefusalCase {
-    const char* identity;
-    const char* host;
-    const char* why;
-};
-
-std::ostream& operator<<(std::ostream& os, const RefusalCase& c) {
-    return os << c.identity << " as " << c.host;
-}
-
-class TlsRefusalTest : public TlsChannelTest, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(TlsRefusalTest, HandshakeFails) {
-    const RefusalCase& c = GetParam();
-    ScriptedServer server({Step::Send("+OK\r\n"), Step::WaitForClientClose()}, TlsWith(c.identity));
-    TlsClient client;
-    EXPECT_FALSE(client.Open(c.host, server.port())) << c.why;
-    client.channel.Close();
-    ASSERT_TRUE(server.WaitUntilFinished());
-    const auto rec = server.connections().at(0);
-    EXPECT_FALSE(rec.tlsHandshakeOk) << c.why;
-    EXPECT_TRUE(rec.received.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BadCertificates, TlsRefusalTest,
-    ::testing::Values(RefusalCase{"impostor", "localhost", "signed by an untrusted CA"},
-                      RefusalCase{"impostor", "127.0.0.1", "signed by an untrusted CA"},
-                      RefusalCase{"selfsigned", "localhost", "self-signed"},
-                      RefusalCase{"wronghost", "localhost", "issued for another host name"},
-                      RefusalCase{"wronghost", "127.0.0.1", "has no IP address entry"}));
-
-TEST_F(TlsChannelTest, WithoutTrustInTheTestCaTheServerIsRefused) {
-    tavlo::test::ScopedEnvironmentVariable noTrust("SSL_CERT_FILE", std::nullopt);
-    ScriptedServer server({Step::Send("+OK\r\n")}, TlsWith("server"));
-    TlsClient client;
-    EXPECT_FALSE(client.Open("localhost", server.port()));
-    client.channel.Close();
-    ASSERT_TRUE(server.WaitUntilFinished());
-    EXPECT_FALSE(server.connections().at(0).tlsHandshakeOk);
-}
-
 TEST_F(TlsChannelTest, DecryptedBytesAreReadableWithoutWaitingOnTheSocket) {
     ScriptedServer server({Step::Send("AB\r\n"), Step::Expect("DONE")}, TlsWith("server"));
     TlsClient client;
@@ -196,8 +137,7 @@ TEST_F(TlsChannelTest, CloseDoesNotWaitForeverForASilentServer) {
 }
 
 TEST_F(TlsChannelTest, SocketErrorsOfConnectPassThrough) {
-    std::uint16_t closedPort = 0;
-    port::SocketClose(port::SocketListenLoopback(0, closedPort));
+    const std::uint16_t closedPort = tavlo::test::ClosedPort();
     TlsContextHolder context;
     ASSERT_TRUE(CreateClientTlsContext(context));
     CWSocket socket;
@@ -245,6 +185,226 @@ TEST_F(TlsChannelTest, CreateWithoutAContextFailsAndLeavesTheSocketAlone) {
     EXPECT_EQ(channel.Socket(), nullptr);
     EXPECT_NE(socket.Handle(), port::kInvalidSocket);
 }
+
+// The channel runs over a socket that someone else connected. Borrowed,
+// the socket outlives the channel and its giver closes it; owned, the
+// channel's Close closes it. Either way a read reports the server's close
+// notification as the end of the stream, after the bytes before it, and a
+// peek returns the bytes the next read returns.
+TEST_F(TlsChannelTest, RunsOverAGivenSocketAndClosesItOnlyWhenOwned) {
+    for (const bool owned : {false, true}) {
+        SCOPED_TRACE(owned ? "owned" : "borrowed");
+        ScriptedServer server({Step::Send("+OK\r\n"), Step::CloseConnection()}, TlsWith("server"));
+        CWSocket socket;
+        socket.Create();
+        socket.Connect("127.0.0.1", server.port());
+        const port::SocketHandle h = owned ? socket.m_hSocket.Release() : socket.Handle();
+        TlsContextHolder context;
+        ASSERT_TRUE(CreateClientTlsContext(context));
+        TlsChannel channel;
+        ASSERT_TRUE(
+            channel.Attach(context.Get(), h, TlsChannel::Role::Client,
+                           owned ? TlsChannel::Ownership::Owned : TlsChannel::Ownership::Borrowed));
+        ASSERT_TRUE(channel.SetPeerHost("127.0.0.1"));
+        ASSERT_TRUE(channel.Handshake(std::chrono::seconds(10)));
+        EXPECT_EQ(channel.Socket(), h);
+
+        ASSERT_EQ(channel.WaitReadable(std::chrono::seconds(10)), 1);
+        char peeked[16] = {};
+        char read[16] = {};
+        ASSERT_EQ(channel.Read(peeked, sizeof peeked, true), 5);
+        ASSERT_EQ(channel.Read(read, sizeof read), 5);
+        EXPECT_EQ(std::string(peeked, 5), "+OK\r\n");
+        EXPECT_EQ(std::string(read, 5), "+OK\r\n");
+        EXPECT_EQ(channel.WaitReadable(std::chrono::seconds(10)), 1) << "the end is readable";
+        EXPECT_EQ(channel.Read(read, sizeof read), 0);
+        EXPECT_TRUE(channel.PeerSentCloseNotify());
+
+        channel.Close();
+        EXPECT_FALSE(channel.IsActive());
+        EXPECT_EQ(channel.Socket(), port::kInvalidSocket);
+        if (!owned) {
+            EXPECT_EQ(socket.Close(), 0) << "the borrowed socket was still open";
+        }
+        ASSERT_TRUE(server.WaitUntilFinished());
+        EXPECT_TRUE(server.connections().at(0).clientClosed);
+        EXPECT_TRUE(server.connections().at(0).tlsCloseNotify);
+    }
+}
+
+TEST_F(TlsChannelTest, AttachRefusesWhatItCannotUseAndTakesNothing) {
+    TlsContextHolder context;
+    ASSERT_TRUE(CreateClientTlsContext(context));
+    port::UniqueSocket socket(port::SocketOpen(port::kSocketStream));
+    TlsChannel channel;
+    EXPECT_FALSE(channel.Attach(nullptr, socket.Get(), TlsChannel::Role::Client,
+                                TlsChannel::Ownership::Owned));
+    EXPECT_FALSE(channel.Attach(context.Get(), port::kInvalidSocket));
+    EXPECT_FALSE(channel.IsActive());
+    EXPECT_FALSE(channel.Handshake(std::chrono::seconds(1)));
+    char c = 0;
+    EXPECT_EQ(channel.Read(&c, 1), -1);
+    EXPECT_EQ(channel.Write("x", 1), -1);
+    EXPECT_EQ(channel.WaitReadable(std::chrono::milliseconds(0)), -1);
+    channel.Close();
+    EXPECT_EQ(socket.Close(), 0) << "a failed Attach leaves the socket with its giver";
+}
+
+// --- both protocols over the channel ------------------------------------------
+
+using namespace tavlo::test::imap4;
+using tavlo::test::ConnectionRecord;
+using tavlo::test::HandshakeTrickle;
+using tavlo::test::Script;
+using tavlo::test::TlsPeerCase;
+using tavlo::test::TlsPeerCases;
+using tavlo::test::TlsPeerTrust;
+
+// A client that runs over the channel, driven the same way for both: open
+// a session with a handshake limit (the POP3 session's read time-out, the
+// IMAP client's connect time-out), ask for the count (4 in the dialogue the
+// server plays once TLS is up), close. run is true when the session ran;
+// a refused one must have left nothing open.
+struct TlsProtocol {
+    const char* name;
+    Script (*dialogue)();
+    bool (*run)(const std::string& host, std::uint16_t port, int limitSeconds);
+};
+
+void PrintTo(const TlsProtocol& p, std::ostream* os) {
+    *os << p.name;
+}
+
+Script Pop3Dialogue() {
+    return {Step::Send("+OK POP3 ready\r\n"),
+            Step::Expect("USER u"),
+            Step::Send("+OK\r\n"),
+            Step::Expect("PASS p"),
+            Step::Send("+OK logged in\r\n"),
+            Step::Expect("STAT"),
+            Step::Send("+OK 4 400\r\n"),
+            Step::Expect("QUIT"),
+            Step::Send("+OK bye\r\n")};
+}
+
+bool RunPop3(const std::string& host, std::uint16_t port, int limitSeconds) {
+    CPop3Connection pop;
+    pop.m_bUseTls = 1;
+    pop.m_nReadTimeoutMs = static_cast<std::uint32_t>(limitSeconds) * 1000;
+    if (!pop.Connect(host, "u", "p", port)) {
+        EXPECT_EQ(pop.m_bSessionOpen, 0);
+        return false;
+    }
+    int count = 0;
+    std::uint32_t total = 0;
+    EXPECT_TRUE(pop.Statistics(count, total));
+    EXPECT_EQ(count, 4);
+    EXPECT_TRUE(pop.Disconnect());
+    return true;
+}
+
+Script ImapDialogue() {
+    return LoggedIn(Join({Exchange(2, "STATUS \"INBOX\" (UNSEEN)",
+                                   "* STATUS \"INBOX\" (UNSEEN 4)\r\n"
+                                   "A0002 OK STATUS completed\r\n"),
+                          Logout(3)}));
+}
+
+bool RunImap(const std::string& host, std::uint16_t port, int limitSeconds) {
+    imap::SetNextTagValue(1);
+    CUT_IMAP4Client client;
+    EXPECT_EQ(client.UseSecurePort(), UT::Success);
+    EXPECT_EQ(client.GetPort(), 993);
+    client.SetPort(port);
+    client.SetConnectTimeOut(limitSeconds);
+    const ResultCode rc = client.OpenSession(host, "u", "p");
+    if (rc != UT::Success) {
+        EXPECT_EQ(rc, UT::ConnectFailed);
+        EXPECT_FALSE(client.IsConnected());
+        return false;
+    }
+    MailboxStatus status;
+    EXPECT_EQ(client.QueryMailboxStatus("INBOX", "UNSEEN", status), UT::Success);
+    EXPECT_EQ(status.unseen, 4);
+    return true; // the client logs out as it goes
+}
+
+const TlsProtocol kProtocols[] = {{"Pop3", Pop3Dialogue, RunPop3}, {"Imap", ImapDialogue, RunImap}};
+
+void ExpectNoScriptErrors(const ScriptedServer& server) {
+    for (const std::string& e : server.errors())
+        ADD_FAILURE() << e;
+}
+
+class TlsPeerTest : public TlsChannelTest,
+                    public ::testing::WithParamInterface<std::tuple<TlsProtocol, TlsPeerCase>> {};
+
+TEST_P(TlsPeerTest, AcceptsExactlyTheServersItCanVerify) {
+    const auto& [protocol, c] = GetParam();
+    const TlsPeerTrust trust(c);
+    ScriptedServer server(c.accepted ? protocol.dialogue() : Script{}, TlsWith(c.identity));
+    EXPECT_EQ(protocol.run(c.host, server.port(), 10), c.accepted);
+    ASSERT_TRUE(server.WaitUntilFinished());
+    ASSERT_EQ(server.connections().size(), 1u);
+    const ConnectionRecord record = server.connections()[0];
+    EXPECT_EQ(record.tlsHandshakeOk, c.accepted);
+    if (c.accepted) {
+        ExpectNoScriptErrors(server);
+        EXPECT_EQ(record.tlsServerName, c.serverName) << "SNI for names, none for addresses";
+        EXPECT_TRUE(record.tlsCloseNotify) << "closing sends the close notification";
+    } else {
+        EXPECT_EQ(record.received, "") << "not a byte of the dialogue";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Certificates, TlsPeerTest,
+                         ::testing::Combine(::testing::ValuesIn(kProtocols),
+                                            ::testing::ValuesIn(TlsPeerCases())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+// One deadline for the whole handshake: a server that sends its flights in
+// small pieces, each soon after the last (far within any single wait), is
+// given up at the deadline; the same server is waited for when the
+// deadline leaves room for the whole handshake.
+constexpr HandshakeTrickle kSlowHandshake{50, 100}; // about 3 s for the server's first flight
+
+class TlsDeadlineTest : public TlsChannelTest, public ::testing::WithParamInterface<TlsProtocol> {
+protected:
+    static tavlo::test::ScriptedServerOptions Trickling() {
+        auto options = TlsWith("server");
+        options.handshakeTrickle = kSlowHandshake;
+        options.lingerMs = 100;
+        return options;
+    }
+};
+
+TEST_P(TlsDeadlineTest, TrickledHandshakeEndsAtTheDeadline) {
+    ScriptedServer server(Script{}, Trickling());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(GetParam().run("localhost", server.port(), 1));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(900));
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    server.Stop();
+    EXPECT_FALSE(server.connections().at(0).tlsHandshakeOk);
+}
+
+TEST_P(TlsDeadlineTest, TrickledHandshakeWithinTheDeadlineSucceeds) {
+    ScriptedServer server(GetParam().dialogue(), Trickling());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(GetParam().run("localhost", server.port(), 30));
+    EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000))
+        << "the trickle outlasts the deadline of the test above by far";
+    ASSERT_TRUE(server.WaitUntilFinished());
+    ExpectNoScriptErrors(server);
+    EXPECT_TRUE(server.connections().at(0).tlsHandshakeOk);
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, TlsDeadlineTest, ::testing::ValuesIn(kProtocols),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- set-up of contexts and sessions -----------------------------------------
 

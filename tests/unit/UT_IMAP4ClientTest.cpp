@@ -447,63 +447,9 @@ TEST_F(ImapClientTest, EndWaitsForAKeepAliveExchangeInProgress) {
 
 // --- the secure port ----------------------------------------------------------------------
 
-struct TlsCase {
-    const char* name;
-    const char* identity;
-    const char* host;
-    bool ok;
-};
-
-class ImapTlsTest : public ImapClientTest, public ::testing::WithParamInterface<TlsCase> {};
-
-TEST_P(ImapTlsTest, SecurePortRunsTheSessionInsideVerifiedTls) {
-    const TlsCase& c = GetParam();
-    ScopedEnvironmentVariable trust("SSL_CERT_FILE", TestDataPath("tls/ca.crt"));
-    ScriptedServerOptions options;
-    options.tls = TestTlsIdentity(c.identity);
-    ScriptedServer server(c.ok ? LoggedIn(Join({Exchange(2, "STATUS \"INBOX\" (UNSEEN)",
-                                                         "* STATUS \"INBOX\" (UNSEEN 4)\r\n"
-                                                         "A0002 OK STATUS completed\r\n"),
-                                                Logout(3)}))
-                               : Script{Step::Send(kGreeting)},
-                          options);
-    {
-        CUT_IMAP4Client client;
-        EXPECT_EQ(client.UseSecurePort(), UT::Success);
-        EXPECT_EQ(client.GetPort(), 993);
-        client.SetPort(server.port());
-        const ResultCode rc = client.OpenSession(c.host, "u", "p");
-        if (c.ok) {
-            ASSERT_EQ(rc, UT::Success);
-            MailboxStatus status;
-            ASSERT_EQ(client.QueryMailboxStatus("INBOX", "UNSEEN", status), UT::Success);
-            EXPECT_EQ(status.unseen, 4);
-        } else {
-            EXPECT_EQ(rc, UT::ConnectFailed);
-            EXPECT_FALSE(client.IsConnected());
-        }
-    }
-    ASSERT_TRUE(server.WaitUntilFinished());
-    ASSERT_EQ(server.connections().size(), 1u);
-    const ConnectionRecord record = server.connections()[0];
-    EXPECT_EQ(record.tlsHandshakeOk, c.ok);
-    if (c.ok) {
-        ExpectScriptRan(server);
-        EXPECT_EQ(record.lines.front(), "A0001 LOGIN \"u\" \"p\"");
-        EXPECT_EQ(record.tlsServerName, std::string(c.host) == "localhost" ? "localhost" : "");
-    } else {
-        EXPECT_EQ(record.received, ""); // no LOGIN, not a byte of the dialogue
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Certificates, ImapTlsTest,
-    ::testing::Values(TlsCase{"TrustedByName", "server", "localhost", true},
-                      TlsCase{"TrustedByAddress", "server", "127.0.0.1", true},
-                      TlsCase{"UntrustedIssuer", "impostor", "localhost", false},
-                      TlsCase{"SelfSigned", "selfsigned", "localhost", false},
-                      TlsCase{"OtherHostName", "wronghost", "localhost", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+// Which servers the secure port accepts (the certificate table) and how
+// long a slow handshake may take are tested for both protocols in
+// TlsChannelTest.
 
 TEST_F(ImapClientTest, SecurePortFacingASilentServerFailsWithinTheConnectTimeOut) {
     ScriptedServer server(Script{Step::Sleep(5000)}); // plain TCP, never a handshake
