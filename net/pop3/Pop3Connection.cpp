@@ -298,7 +298,10 @@ bool CPop3Connection::ReadIdListing(int count) {
         if (lineEnd == std::string_view::npos)
             lineEnd = rest.size();
         word(pos, lineEnd, kMaxNumberWord); // the message number, not used
-        m_idList.emplace_back(word(pos, lineEnd, kMaxIdWord));
+        // An id is stored as the account's marker, which cannot hold a NUL:
+        // the id of a server that sends one ends before it.
+        const std::string_view id = word(pos, lineEnd, kMaxIdWord);
+        m_idList.emplace_back(id.substr(0, id.find('\0')));
         pos = lineEnd + 1;
     }
     return true;
