@@ -76,11 +76,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // IMAP: leading blanks and a sign; trailing text ignored; nothing
         // gives 0; beyond 32 bits the value wraps.
-        NumberCase{Reader::Imap, " \t42 EXISTS", 42}, NumberCase{Reader::Imap, "-12", -12},
-        NumberCase{Reader::Imap, "+7", 7}, NumberCase{Reader::Imap, "", 0},
-        NumberCase{Reader::Imap, "-", 0}, NumberCase{Reader::Imap, "\n5", 0},
+        NumberCase{Reader::Imap, " \t42 EXISTS", 42}, NumberCase{Reader::Imap, "345", 345},
+        NumberCase{Reader::Imap, "12]", 12}, NumberCase{Reader::Imap, "abc", 0},
+        NumberCase{Reader::Imap, "-12", -12}, NumberCase{Reader::Imap, "+7", 7},
+        NumberCase{Reader::Imap, "", 0}, NumberCase{Reader::Imap, "-", 0},
+        NumberCase{Reader::Imap, "\n5", 0}, NumberCase{Reader::Imap, "2147483647", 2147483647},
+        NumberCase{Reader::Imap, "2147483648", -2147483647 - 1},
+        NumberCase{Reader::Imap, "3857529045", -437438251},
         NumberCase{Reader::Imap, "4294967295", -1}, NumberCase{Reader::Imap, "4294967296", 0},
-        NumberCase{Reader::Imap, "-4294967297", -1},
+        NumberCase{Reader::Imap, "4294967297", 1}, NumberCase{Reader::Imap, "-4294967297", -1},
         NumberCase{Reader::Imap, "99999999999999999999999", -159383553},
         // POP3: atoi's white space (LF and CR too), a sign, saturation.
         NumberCase{Reader::Pop3Count, "\r\n\v\f 12 345", 12},

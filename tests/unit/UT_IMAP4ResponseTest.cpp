@@ -86,28 +86,6 @@ TEST(ImapGetTokenTest, MissingTextGivesOne) {
     EXPECT_STREQ(out, "");
 }
 
-struct NumberCase {
-    const char* text;
-    std::int32_t value;
-};
-
-class ImapNumberTest : public ::testing::TestWithParam<NumberCase> {};
-
-TEST_P(ImapNumberTest, ReadsLeadingDigitsAndWrapsBeyond32Bits) {
-    EXPECT_EQ(imap::ParseNumber(GetParam().text), GetParam().value) << GetParam().text;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ImapNumberTest,
-                         ::testing::Values(NumberCase{"345", 345}, NumberCase{"-12", -12},
-                                           NumberCase{"+7", 7}, NumberCase{"12]", 12},
-                                           NumberCase{"abc", 0}, NumberCase{"", 0},
-                                           NumberCase{"2147483647", 2147483647},
-                                           NumberCase{"2147483648", -2147483647 - 1},
-                                           NumberCase{"3857529045", -437438251},
-                                           NumberCase{"4294967295", -1},
-                                           NumberCase{"4294967296", 0}, NumberCase{"4294967297", 1},
-                                           NumberCase{"99999999999999999999999", -159383553}));
-
 TEST(ImapGetTokenNumberTest, ReadsTheTokenUpTo59Characters) {
     std::int32_t n = 5;
     EXPECT_EQ(imap::GetTokenNumber("* 42 EXISTS", " ", 1, n), 0);
