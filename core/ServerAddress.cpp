@@ -1,5 +1,9 @@
 #include "core/ServerAddress.h"
 
+#include "net/Text.h"
+
+#include <string_view>
+
 bool SplitServerAddress(const std::string& server, int defaultPort, std::string& host, int& port) {
     const std::string::size_type colon = server.find(':');
     if (colon == std::string::npos) {
@@ -7,18 +11,15 @@ bool SplitServerAddress(const std::string& server, int defaultPort, std::string&
         port = defaultPort;
         return !host.empty();
     }
-    const std::string digits = server.substr(colon + 1);
-    if (colon == 0 || digits.empty() || digits.size() > 5)
+    // The port: one to five digits and nothing else.
+    const std::string_view digits = std::string_view(server).substr(colon + 1);
+    const text::Decimal number = text::ReadDecimal(digits);
+    if (colon == 0 || !number.IsWhole(digits) || digits.size() > 5)
         return false;
-    int value = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
+    const long long value = number.Clamp(0, 65536);
     if (value < 1 || value > 65535)
         return false;
     host = server.substr(0, colon);
-    port = value;
+    port = static_cast<int>(value);
     return true;
 }

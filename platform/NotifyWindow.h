@@ -9,14 +9,19 @@ namespace port {
 
 using WindowHandle = void*;
 
-// Messages of the notification window.
-inline constexpr unsigned kNotifySetOwner = 1151; // lParam: the owner pointer
-inline constexpr unsigned kNotifyEventA = 1152;
-inline constexpr unsigned kNotifyEventB = 1153;
-inline constexpr unsigned kNotifyEventC = 1154;
+// Messages of the notification window, by what their lParam carries.
+inline constexpr unsigned kNotifySetOwner = 1151; // the owner pointer
+// A socket event: the event word (low 16 bits) and its error word (high 16
+// bits).
+inline constexpr unsigned kNotifySocketEvent = 1152;
+// Two notices that carry only an error word (high 16 bits); the low word is
+// not read.
+inline constexpr unsigned kNotifyErrorWordB = 1153;
+inline constexpr unsigned kNotifyErrorWordC = 1154;
 
-// Called by the window for kNotifyEventA..C once an owner was set (see
-// kNotifySetOwner); owner is that pointer.
+// Called by the window for kNotifySocketEvent, kNotifyErrorWordB and
+// kNotifyErrorWordC once an owner was set (see kNotifySetOwner); owner is
+// that pointer.
 using NotifyCallback = void (*)(void* owner, unsigned message, std::uintptr_t wParam,
                                 std::intptr_t lParam);
 

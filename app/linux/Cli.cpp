@@ -7,6 +7,7 @@
 #include "core/ServerAddress.h"
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
+#include "net/Text.h"
 #include "platform/Paths.h"
 #include "platform/Socket.h"
 #include "platform/headless/FileProfileStore.h"
@@ -84,10 +85,6 @@ bool ParseOptions(int argc, char** argv, int first, const std::vector<std::strin
         }
     }
     return true;
-}
-
-bool HasLineBreakOrNul(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
 
 // Reads the password from the first line of standard input; on a terminal
@@ -221,8 +218,10 @@ int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& er
     if (account.m_strServer.empty())
         return Usage(err, "Type your Incoming Mail Server");
 
-    if (HasLineBreakOrNul(account.m_strAccountName) || HasLineBreakOrNul(account.m_strUserName) ||
-        HasLineBreakOrNul(account.m_strServer) || HasLineBreakOrNul(account.m_strPassword)) {
+    if (text::HasLineBreakOrNul(account.m_strAccountName) ||
+        text::HasLineBreakOrNul(account.m_strUserName) ||
+        text::HasLineBreakOrNul(account.m_strServer) ||
+        text::HasLineBreakOrNul(account.m_strPassword)) {
         err << "tavlo: names, user names, passwords and servers must be single lines\n";
         return kRefused;
     }

@@ -69,6 +69,6 @@ struct MessageRecord {
     std::string keywords;     // keywords, each as a backslash, the word and a space
     std::string internalDate; // INTERNALDATE without its quotes
     int uid = 0;
-    int bodyPart = 0;               // 0 the whole message, 1 the text, 2 the header
+    int bodyPart = 0;               // CUT_IMAP4Client::kFetchWhole, kFetchText or kFetchHeader
     CUT_DataSource* body = nullptr; // owned by the client; none when not fetched
 };

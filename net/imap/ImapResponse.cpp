@@ -1,5 +1,7 @@
 #include "net/imap/ImapResponse.h"
 
+#include "net/Text.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -147,6 +149,14 @@ bool TokenAt(std::string_view text, std::string_view delimiters, int index, std:
     return true;
 }
 
+std::string_view TextAfterToken(std::string_view text, std::string_view delimiters, int index) {
+    std::size_t start = 0;
+    std::size_t length = 0;
+    if (!FindToken(text, delimiters, index, '\0', start, length))
+        return {};
+    return text.substr(start + length);
+}
+
 int GetToken(const char* text, const char* delimiters, int index, char* out, int size, char quote) {
     if (size > 0 && out != nullptr)
         out[0] = '\0';
@@ -164,18 +174,7 @@ int GetToken(const char* text, const char* delimiters, int index, char* out, int
 }
 
 std::int32_t ParseNumber(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    std::uint32_t value = 0; // unsigned arithmetic wraps modulo 2^32
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-    if (negative)
-        value = 0u - value;
-    return static_cast<std::int32_t>(value); // two's complement (C++20)
+    return text::ReadDecimal(text, {" \t", true}).Wrap32();
 }
 
 int GetTokenNumber(const char* text, const char* delimiters, int index, std::int32_t& numberOut) {
@@ -304,10 +303,6 @@ std::string QuoteString(std::string_view text) {
     }
     out += '"';
     return out;
-}
-
-bool HasLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
 } // namespace imap

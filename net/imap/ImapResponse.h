@@ -23,6 +23,9 @@ void SetNextTagValue(int value);
 // The value the next tag will be made from.
 int PeekNextTagValue();
 
+// The text after the token with the 0-based index (empty when there is no
+// such token): "* SEARCH 2 5" after token 1 is " 2 5".
+std::string_view TextAfterToken(std::string_view text, std::string_view delimiters, int index);
 // Copies the token with the 0-based index into out (size bytes, NUL
 // included). Tokens are maximal runs of characters not in delimiters; runs
 // of delimiters yield no empty tokens. With a quote character, each quote
@@ -73,10 +76,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
 // An IMAP quoted string (RFC 3501 section 4.3): the text in double quotes
 // with backslash and double quote escaped by a backslash. The text must not
-// hold CR, LF or NUL (see HasLineBreakOrNul).
+// hold CR, LF or NUL (see text::HasLineBreakOrNul).
 std::string QuoteString(std::string_view text);
-// True when the text holds CR, LF or NUL, which no command argument may
-// carry: they would end the command line early.
-bool HasLineBreakOrNul(std::string_view text);
 
 } // namespace imap

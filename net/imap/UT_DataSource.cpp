@@ -126,28 +126,39 @@ int CUT_DataSource::ReadFromMemory(const char* data, std::uint64_t length, std::
     return static_cast<int>(n);
 }
 
-long long CUT_DataSource::SeekInMemory(std::uint64_t length, std::uint64_t& position,
-                                       long long offset, int origin) {
-    const long long len = static_cast<long long>(std::min<std::uint64_t>(length, LLONG_MAX));
+long long CUT_DataSource::SeekTarget(long long current, long long length, long long offset,
+                                     int origin, EndOffset fromEnd) {
     long long target;
     switch (origin) {
     case kSeekBegin:
         target = offset;
         break;
     case kSeekCurrent:
-        if (__builtin_add_overflow(static_cast<long long>(position), offset, &target))
+        if (__builtin_add_overflow(current, offset, &target))
             return -1;
         break;
     case kSeekEnd:
-        if (__builtin_sub_overflow(len, offset, &target))
+        if (fromEnd == EndOffset::CountsBack ? __builtin_sub_overflow(length, offset, &target)
+                                             : __builtin_add_overflow(length, offset, &target))
             return -1;
         break;
     default:
         return -1;
     }
-    if (target < 0 || target > len)
+    if (target < 0 || target > length)
         return -1;
-    position = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+long long CUT_DataSource::SeekInMemory(std::uint64_t length, std::uint64_t& position,
+                                       long long offset, int origin) {
+    const auto clamp = [](std::uint64_t n) {
+        return static_cast<long long>(std::min<std::uint64_t>(n, LLONG_MAX));
+    };
+    const long long target =
+        SeekTarget(clamp(position), clamp(length), offset, origin, EndOffset::CountsBack);
+    if (target >= 0)
+        position = static_cast<std::uint64_t>(target);
     return target;
 }
 

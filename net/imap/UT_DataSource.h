@@ -78,7 +78,16 @@ protected:
                                   char* buffer, std::size_t size);
     static int ReadFromMemory(const char* data, std::uint64_t length, std::uint64_t& position,
                               char* buffer, std::size_t size);
-    // Seek from the end counts backwards (position = length - offset).
+    // What an offset from the end means: the memory and mapped sources
+    // count it backwards (position = length - offset), the file source adds
+    // it as files do (position = length + offset).
+    enum class EndOffset { CountsBack, Adds };
+    // The position a Seek reaches from current within content of length
+    // bytes, or -1 when it would leave the content (or overflow).
+    static long long SeekTarget(long long current, long long length, long long offset, int origin,
+                                EndOffset fromEnd);
+    // Seek for the sources in memory: moves position when the target lies
+    // within the content.
     static long long SeekInMemory(std::uint64_t length, std::uint64_t& position, long long offset,
                                   int origin);
 };

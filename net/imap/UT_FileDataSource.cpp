@@ -175,23 +175,6 @@ long long CUT_FileDataSource::Seek(long long offset, int origin) {
     const long long size = m_file.Size();
     if (current < 0 || size < 0)
         return -1;
-    long long target;
-    switch (origin) {
-    case kSeekBegin:
-        target = offset;
-        break;
-    case kSeekCurrent:
-        if (__builtin_add_overflow(current, offset, &target))
-            return -1;
-        break;
-    case kSeekEnd:
-        if (__builtin_add_overflow(size, offset, &target))
-            return -1;
-        break;
-    default:
-        return -1;
-    }
-    if (target < 0 || target > size)
-        return -1;
-    return m_file.Seek(target, kSeekBegin);
+    const long long target = SeekTarget(current, size, offset, origin, EndOffset::Adds);
+    return target < 0 ? -1 : m_file.Seek(target, kSeekBegin);
 }

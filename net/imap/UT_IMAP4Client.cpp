@@ -3,6 +3,7 @@
 // UT_IMAP4ClientResponses.cpp.
 #include "net/imap/UT_IMAP4Client.h"
 
+#include "net/Text.h"
 #include "net/imap/ImapResponse.h"
 #include "net/imap/UT_DataSource.h"
 
@@ -23,8 +24,8 @@ std::string Cut(std::string line) {
     return line;
 }
 
-bool CarriesLineBreak(const char* text) {
-    return text != nullptr && std::strpbrk(text, "\r\n") != nullptr;
+bool CarriesLineBreak(const char* argument) {
+    return argument != nullptr && text::HasLineBreakOrNul(argument);
 }
 
 std::string Quoted(const char* text) {
@@ -72,8 +73,7 @@ ResultCode CUT_IMAP4Client::AfterConnect(port::SocketHandle socket, const char* 
     m_nLineBytes = 0;
     // The greeting: one line, whatever it says; a missing one is not an
     // error by itself.
-    m_commandLock.lock();
-    WaitForCompletion(nullptr, nullptr);
+    WaitForCompletion(LockCommands(), nullptr, nullptr);
     return UT::Success;
 }
 
@@ -140,21 +140,21 @@ ResultCode CUT_IMAP4Client::OpenSession(const std::string& host, const std::stri
     // section 4.3: quoted strings hold no CR, LF or NUL).
     const std::string login =
         Concat({"LOGIN ", imap::QuoteString(user), " ", imap::QuoteString(password), "\r\n"});
-    if (imap::HasLineBreakOrNul(user) || imap::HasLineBreakOrNul(password) ||
+    if (text::HasLineBreakOrNul(user) || text::HasLineBreakOrNul(password) ||
         imap::kTagSize - 1 + login.size() > kMaxLine)
         return ReportResult(UT::LoginRejected);
-    if (host.find('\0') != std::string::npos)
+    if (text::HasLineBreakOrNul(host))
         return ReportResult(UT::HostUnresolved);
 
     const ResultCode rc = ConnectTo(m_nPort, host.c_str(), m_nConnectTimeOut, 2, 1);
     if (rc != UT::Success)
         return rc; // ConnectTo has reported it
 
-    m_commandLock.lock();
+    CommandLock lock = LockCommands();
     char tag[imap::kTagSize];
     imap::NextTag(tag);
     SendText((tag + login).c_str());
-    if (WaitForCompletion(tag) != UT::Success)
+    if (WaitForCompletion(std::move(lock), tag) != UT::Success)
         return ReportResult(UT::LoginRejected); // the connection stays open
 
     m_bLoggedIn.store(true);
@@ -178,10 +178,10 @@ ResultCode CUT_IMAP4Client::CloseSession() {
     if (m_bLoggedIn.load()) {
         char tag[imap::kTagSize];
         imap::NextTag(tag);
-        m_commandLock.lock();
+        CommandLock lock = LockCommands();
         SendText(tag);
         SendText("LOGOUT\r\n");
-        WaitForCompletion(tag);
+        WaitForCompletion(std::move(lock), tag);
         m_state.store(LoggedOut);
     }
     m_bLoggedIn.store(false);
@@ -191,12 +191,12 @@ ResultCode CUT_IMAP4Client::CloseSession() {
 ResultCode CUT_IMAP4Client::KeepAlive() {
     if (!m_bLoggedIn.load())
         return ReportResult(UT::NotLoggedIn);
-    m_commandLock.lock();
+    CommandLock lock = LockCommands();
     char tag[imap::kTagSize];
     imap::NextTag(tag);
     SendText(tag);
     SendText("NOOP\r\n");
-    return ReportResult(WaitForCompletion(tag));
+    return ReportResult(WaitForCompletion(std::move(lock), tag));
 }
 
 void CUT_IMAP4Client::KeepAliveLoop(int interval) {
@@ -264,28 +264,29 @@ ResultCode CUT_IMAP4Client::CheckSelected() {
     return UT::Success;
 }
 
-ResultCode CUT_IMAP4Client::SendPieces(const char* tag, std::initializer_list<std::string> pieces) {
+ResultCode CUT_IMAP4Client::RunCommand(std::initializer_list<std::string> pieces) {
+    CommandLock lock = LockCommands();
+    char tag[imap::kTagSize];
+    imap::NextTag(tag);
     SendText(tag);
     for (const std::string& piece : pieces)
         if (!piece.empty())
             SendText(piece.c_str(), static_cast<int>(piece.size()));
-    return WaitForCompletion(tag);
-}
-
-ResultCode CUT_IMAP4Client::RunCommand(std::initializer_list<std::string> pieces) {
-    m_commandLock.lock();
-    char tag[imap::kTagSize];
-    imap::NextTag(tag);
-    return ReportResult(SendPieces(tag, pieces));
+    return ReportResult(WaitForCompletion(std::move(lock), tag));
 }
 
 ResultCode CUT_IMAP4Client::RunLine(const std::string& body) {
-    m_commandLock.lock();
+    CommandLock lock = LockCommands();
     char tag[imap::kTagSize];
     imap::NextTag(tag);
     const std::string line = Cut(Concat({tag, body}));
     SendText(line.c_str(), static_cast<int>(line.size()));
-    return WaitForCompletion(tag);
+    return WaitForCompletion(std::move(lock), tag);
+}
+
+void CUT_IMAP4Client::LeaveSelectedState() {
+    int selected = Selected;
+    m_state.compare_exchange_strong(selected, Authenticated);
 }
 
 ResultCode CUT_IMAP4Client::MailboxCommand(const char* verb, const char* name) {
@@ -307,20 +308,20 @@ ResultCode CUT_IMAP4Client::SelectOrExamine(const char* verb, const char* name) 
         return ReportResult(UT::Failed);
     {
         // The stores are filled under the lock (also by a keep-alive NOOP).
-        std::lock_guard<std::recursive_mutex> lock(m_commandLock);
-        m_nReadWrite = 1;
-        m_nMessageCount = 0;
-        m_nRecentCount = 0;
-        m_nMailboxFlags = 0;
-        m_nPermanentFlags = 0;
-        m_nUidValidity = 0;
-        m_nUnseen = 0;
+        const CommandLock lock = LockCommands();
+        m_nReadWrite.store(1);
+        m_nMessageCount.store(0);
+        m_nRecentCount.store(0);
+        m_nMailboxFlags.store(0);
+        m_nPermanentFlags.store(0);
+        m_nUidValidity.store(0);
+        m_nUnseen.store(0);
     }
     const ResultCode rc = RunLine(Concat({verb, " ", Quoted(name), "\r\n"}));
-    if (rc == UT::Success)
+    if (rc == UT::Success && m_bLoggedIn.load())
         m_state.store(Selected);
-    else if (m_bLoggedIn.load()) // a BYE during the wait has logged the client out
-        m_state.store(Authenticated);
+    else // a failed SELECT leaves no mailbox selected (RFC 3501 section 6.3.1)
+        LeaveSelectedState();
     return ReportResult(rc);
 }
 
@@ -368,7 +369,7 @@ ResultCode CUT_IMAP4Client::ListCommand(const char* verb, const char* reference,
     if (CarriesLineBreak(reference) || CarriesLineBreak(pattern))
         return ReportResult(UT::Failed);
     {
-        std::lock_guard<std::recursive_mutex> lock(m_commandLock);
+        const CommandLock lock = LockCommands();
         m_listEntries.clear();
     }
     return ReportResult(
@@ -392,8 +393,10 @@ ResultCode CUT_IMAP4Client::QueryMailboxStatus(const char* mailbox, const char* 
     if (CarriesLineBreak(mailbox) || CarriesLineBreak(items))
         return ReportResult(UT::Failed);
     const ResultCode rc = RunLine(Concat({"STATUS ", Quoted(mailbox), " (", items, ")\r\n"}));
-    if (rc == UT::Success)
+    if (rc == UT::Success) {
+        const CommandLock lock = LockCommands(); // a keep-alive NOOP may be filling it
         statusOut = m_mailboxStatus;
+    }
     return ReportResult(rc);
 }
 
@@ -414,7 +417,12 @@ ResultCode CUT_IMAP4Client::Checkpoint() {
 ResultCode CUT_IMAP4Client::CloseMailbox() {
     if (const ResultCode rc = CheckSelected(); rc != UT::Success)
         return ReportResult(rc);
-    return RunCommand({"CLOSE\r\n"});
+    const ResultCode rc = RunCommand({"CLOSE\r\n"});
+    // Whatever the answer, the mailbox is no longer selected (RFC 3501
+    // section 6.4.2): commands that need one are refused here from now on
+    // instead of being sent for the server to answer BAD.
+    LeaveSelectedState();
+    return rc;
 }
 
 ResultCode CUT_IMAP4Client::ExpungeMailbox() {
@@ -433,7 +441,7 @@ ResultCode CUT_IMAP4Client::SearchMessages(const char* criteria, const char* cha
     if (CarriesLineBreak(criteria) || CarriesLineBreak(charset))
         return ReportResult(UT::Failed);
     {
-        std::lock_guard<std::recursive_mutex> lock(m_commandLock);
+        const CommandLock lock = LockCommands();
         m_searchResults.clear();
     }
     std::string charsetPiece;
@@ -479,7 +487,7 @@ ResultCode CUT_IMAP4Client::FetchMessages(const char* set, int part, bool markSe
         return ReportResult(UT::Failed);
     }
     {
-        std::lock_guard<std::recursive_mutex> lock(m_commandLock);
+        const CommandLock lock = LockCommands();
         ClearMessageRecords();
     }
     return RunCommand(
@@ -534,8 +542,8 @@ ResultCode CUT_IMAP4Client::AppendMessage(const char* mailbox, CUT_DataSource& s
         return ReportResult(UT::SourceOpenFailed);
 
     // The whole exchange (command, continuation, literal, completion) holds
-    // the lock; each wait releases one level of it.
-    std::lock_guard<std::recursive_mutex> exchange(m_commandLock);
+    // the lock; each wait takes over and releases a hold of its own.
+    const CommandLock exchange = LockCommands();
     char tag[imap::kTagSize];
     imap::NextTag(tag);
     SendText(Cut(Concat({tag, "APPEND ", Quoted(mailbox), " "})).c_str());
@@ -546,22 +554,21 @@ ResultCode CUT_IMAP4Client::AppendMessage(const char* mailbox, CUT_DataSource& s
     SendText(Concat({"{", std::to_string(length), "}\r\n"}).c_str());
 
     char text[kMaxLine + 1] = {};
-    m_commandLock.lock();
-    if (WaitForCompletion(nullptr, text) != UT::Success || text[0] != '+')
+    if (WaitForCompletion(LockCommands(), nullptr, text) != UT::Success || text[0] != '+')
         return ReportResult(UT::Failed);
     if (const ResultCode rc = SendSource(source); rc != UT::Success)
         return ReportResult(rc);
     SendText("\r\n");
-    m_commandLock.lock();
-    return ReportResult(WaitForCompletion(tag));
+    return ReportResult(WaitForCompletion(LockCommands(), tag));
 }
 
 void CUT_IMAP4Client::FormatFlags(int bits, char* out, int size) {
     imap::FormatFlagBits(bits, out, size);
 }
 
-const char* CUT_IMAP4Client::LastResponseText() {
-    return m_strLastResponse.c_str();
+std::string CUT_IMAP4Client::LastResponseText() {
+    std::lock_guard<std::mutex> lock(m_lastResponseLock);
+    return m_strLastResponse;
 }
 
 // --- hooks ------------------------------------------------------------------------

@@ -12,7 +12,11 @@
 // through the TLS session.
 //
 // A logged-in client runs a keep-alive thread that sends NOOP every 15
-// seconds while a mailbox is selected. The destructor stops that thread
+// seconds while a mailbox is selected. The command lock serialises it with
+// the caller's commands: a command holds a CommandLock from its first send
+// and hands it to WaitForCompletion, which releases it once the completion
+// is read. The results and counters the getters hand out may be read while
+// the thread runs. The destructor stops that thread
 // before anything of the client goes away. A subclass that overrides the
 // keep-alive hooks or KeepAlive must call EndKeepAlive() in its own
 // destructor, so that the thread never runs a hook of a half-destroyed
@@ -34,6 +38,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -150,13 +155,15 @@ public:
     // size is below 70.
     virtual void FormatFlags(int bits, char* out, int size);
     // The text of the last completion (after tag and status word), or the
-    // last line read without a tag.
-    virtual const char* LastResponseText();
+    // last line read without a tag. A copy: the keep-alive thread may
+    // replace the text at any time.
+    virtual std::string LastResponseText();
 
     // --- hooks ---------------------------------------------------------------
     // OnAlert runs while the [ALERT] line is examined. The others run after
     // the completion of the command during which the server sent the event,
-    // with the command lock released, on the command's thread.
+    // with the command lock released, on the command's thread. OnExpunged
+    // runs once for every untagged EXPUNGE, in the order they came.
     virtual void OnAlert(const char* text);
     virtual void OnExpunged(int number);
     virtual void OnFetchDone();
@@ -185,24 +192,31 @@ public:
     int GetKeepAliveInterval() const { return m_nKeepAliveInterval; }
     bool IsLoggedIn() const { return m_bLoggedIn.load(); }
 
-    int IsReadWrite() const { return m_nReadWrite; }
-    int GetMessageCount() const { return m_nMessageCount; }
-    int GetRecentCount() const { return m_nRecentCount; }
-    int GetMailboxFlags() const { return m_nMailboxFlags; }
+    // The message count follows EXISTS (set) and EXPUNGE (one less each)
+    // once the command that received them has completed.
+    int IsReadWrite() const { return m_nReadWrite.load(); }
+    int GetMessageCount() const { return m_nMessageCount.load(); }
+    int GetRecentCount() const { return m_nRecentCount.load(); }
+    int GetMailboxFlags() const { return m_nMailboxFlags.load(); }
     const std::string& GetMailboxKeywords() const { return m_strMailboxKeywords; }
-    int GetPermanentFlags() const { return m_nPermanentFlags; }
+    int GetPermanentFlags() const { return m_nPermanentFlags.load(); }
     const std::string& GetPermanentKeywords() const { return m_strPermanentKeywords; }
-    int GetUidValidity() const { return m_nUidValidity; }
-    int GetUnseen() const { return m_nUnseen; }
+    int GetUidValidity() const { return m_nUidValidity.load(); }
+    int GetUnseen() const { return m_nUnseen.load(); }
     const MailboxStatus& GetMailboxStatus() const { return m_mailboxStatus; }
 
 protected:
+    // The command lock held by one command (or one step of APPEND).
+    using CommandLock = std::unique_lock<std::recursive_mutex>;
+    CommandLock LockCommands() { return CommandLock(m_commandLock); }
+
     // Reads reply lines until the completion of tag (the whole text
     // including its trailing space), examining each one. With an empty or
-    // missing tag it returns the next line, whatever it is. Called with the
-    // command lock held; releases it on every way out. textOut, when given,
-    // holds kMaxTextLength + 1 bytes and receives the reply text.
-    ResultCode WaitForCompletion(const char* tag, char* textOut = nullptr);
+    // missing tag it returns the next line, whatever it is. Takes over the
+    // command's lock and releases it on every way out, before the event
+    // hooks run. textOut, when given, holds kMaxTextLength + 1 bytes and
+    // receives the reply text.
+    ResultCode WaitForCompletion(CommandLock lock, const char* tag, char* textOut = nullptr);
     // Examines one reply line and stores what it carries.
     void HandleResponseLine(const char* line);
     // Reads a FETCH body value (quoted string, literal or NIL) that starts at
@@ -212,9 +226,29 @@ protected:
     // Stops the keep-alive thread and waits for its end. Idempotent.
     void EndKeepAlive();
 
+private:
+    // Events of untagged replies, kept until the command's completion
+    // hands them to the hooks (RFC 3501 section 7.3 and 7.4).
+    struct PendingEvents {
+        bool exists = false;
+        int existsNumber = 0;
+        bool recent = false;
+        int recentNumber = 0;
+        std::vector<int> expunged; // every EXPUNGE, in order
+        // How many of expunged came before the last EXISTS, whose number
+        // already leaves them out.
+        std::size_t expungedBeforeExists = 0;
+        bool fetch = false;
+    };
+    // A FETCH reply being read: the line in hand and what of it is left.
+    struct FetchCursor {
+        std::string line;
+        std::string_view rest;
+        bool literalRead = false; // the literal line announces was received
+    };
+
     std::recursive_mutex m_commandLock;
 
-private:
     // The command pattern (preconditions are the caller's): take the lock,
     // make a tag, send, wait. RunLine sends the tag and body as one line cut
     // to kMaxTextLength characters and returns the wait's result; RunCommand
@@ -226,7 +260,9 @@ private:
     ResultCode SelectOrExamine(const char* verb, const char* name);
     ResultCode MailboxCommand(const char* verb, const char* name);
     ResultCode ListCommand(const char* verb, const char* reference, const char* pattern);
-    ResultCode SendPieces(const char* tag, std::initializer_list<std::string> pieces);
+    // CLOSE, a failed SELECT or EXAMINE: back to authenticated (a client
+    // logged out meanwhile stays so).
+    void LeaveSelectedState();
 
     // Reads one piece of a reply line (kMaxTextLength bytes at most) with the
     // response time-out, keeping the line and reply byte counts. Returns
@@ -246,34 +282,42 @@ private:
     // source that drops the bytes). Null, with the connection closed, when
     // the literal is over kMaxLiteralBytes or does not arrive whole.
     std::unique_ptr<CUT_DataSource> ReceiveLiteral(long long length, bool keep);
+    // Reads the whole of a line whose first piece is in hand (a SEARCH
+    // reply may run past one piece): false when it does not come whole
+    // within kMaxLineBytes.
+    bool ReadRestOfLine(std::string& line);
+    // FETCH data (RFC 3501 section 7.4.2): one record per line, item by
+    // item; the body items read their literal, other literals are dropped.
     void ParseFetchLine(const char* line);
-    void DeliverPendingEvents();
+    void ReadFetchBody(FetchCursor& cursor, int part, MessageRecord& record);
+    void SkipFetchItem(FetchCursor& cursor);
+    // Goes on with the line that follows the literal the cursor stands on;
+    // false when there is none or it cannot be read.
+    bool ContinueAfterLiteral(FetchCursor& cursor);
+    void DeliverPendingEvents(const PendingEvents& events);
     void KeepAliveLoop(int interval);
     void ClearMessageRecords();
     void StoreLastResponse(const char* text);
 
     // Session state (RFC 3501 section 3) and the stores of the replies.
-    int m_nReadWrite = 1;
-    int m_nMessageCount = 0;
-    int m_nRecentCount = 0;
-    int m_nMailboxFlags = 0;
+    // Filled under the command lock; the numbers are atomic so that the
+    // getters may read them while the keep-alive thread's NOOP fills them.
+    std::atomic<int> m_nReadWrite{1};
+    std::atomic<int> m_nMessageCount{0};
+    std::atomic<int> m_nRecentCount{0};
+    std::atomic<int> m_nMailboxFlags{0};
     std::string m_strMailboxKeywords;
-    int m_nPermanentFlags = 0;
+    std::atomic<int> m_nPermanentFlags{0};
     std::string m_strPermanentKeywords;
-    int m_nUidValidity = 0;
-    int m_nUnseen = 0;
-    bool m_bPendingExists = false;
-    bool m_bPendingRecent = false;
-    bool m_bPendingExpunge = false;
-    bool m_bPendingFetch = false;
-    int m_nPendingExists = 0;
-    int m_nPendingRecent = 0;
-    int m_nPendingExpunge = 0;
+    std::atomic<int> m_nUidValidity{0};
+    std::atomic<int> m_nUnseen{0};
+    PendingEvents m_pending; // guarded by m_commandLock
     int m_nPort = kDefaultPort;
     int m_nResponseTimeOut = kDefaultTimeOutSeconds;
     int m_nConnectTimeOut = kDefaultTimeOutSeconds;
     int m_nKeepAliveInterval = kDefaultTimeOutSeconds;
-    std::string m_strLastResponse;
+    std::string m_strLastResponse; // guarded by m_lastResponseLock
+    mutable std::mutex m_lastResponseLock;
     std::atomic<int> m_state{NotConnected};
     std::vector<MailboxListEntry> m_listEntries;
     std::vector<MessageRecord> m_messageRecords;

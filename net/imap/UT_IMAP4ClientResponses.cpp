@@ -1,17 +1,22 @@
 // CUT_IMAP4Client: the reply side of RFC 3501 (sections 2.2.2, 7 and 9) -
 // waiting for a command's tagged completion, examining every reply line,
 // reading FETCH data with its literals, and handing out the results.
+#include "net/Text.h"
 #include "net/imap/ImapResponse.h"
 #include "net/imap/UT_DataSource.h"
 #include "net/imap/UT_IMAP4Client.h"
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 constexpr std::size_t kMaxLine = CUT_IMAP4Client::kMaxTextLength;
 constexpr std::string_view kLineDelimiters = " \r\n";
+// The status word of a completion is taken as three characters ("OK ",
+// "NO ", "BAD"); the reply text follows them, less one leading space.
+constexpr std::size_t kStatusWordLength = 3;
 
 // A source that keeps nothing: the bytes of a literal nobody asked for.
 class DiscardDataSource : public CUT_DataSource {
@@ -37,38 +42,99 @@ std::string CutText(std::string_view text, std::size_t maxLength) {
     return std::string(text.substr(0, std::min(text.size(), maxLength)));
 }
 
-// The length of the literal a line announces at its end ("{n}\r\n"), or -1
-// when it announces none. Lengths beyond any sane size come back as they
-// are (at most 18 digits) for the caller's cap.
-long long TrailingLiteralLength(std::string_view line) {
-    if (line.size() < 5 || line.substr(line.size() - 3) != "}\r\n")
-        return -1;
-    const std::size_t open = line.rfind('{', line.size() - 4);
-    if (open == std::string_view::npos)
-        return -1;
-    const std::string_view digits = line.substr(open + 1, line.size() - 4 - open);
-    if (digits.empty() || digits.size() > 18 ||
-        digits.find_first_not_of("0123456789") != std::string_view::npos)
-        return -1;
-    long long n = 0;
-    for (char c : digits)
-        n = n * 10 + (c - '0');
-    return n;
+bool IsUntagged(std::string_view line) {
+    return Word(line, 0) == "*";
 }
 
-// The length in "{n}" at the start of text, or -1 when it is not one.
-long long LiteralLengthAt(const char* text) {
-    const char* close = std::strchr(text, '}');
-    if (text[0] != '{' || close == nullptr)
-        return -1;
-    const std::string_view digits(text + 1, static_cast<std::size_t>(close - text - 1));
-    if (digits.empty() || digits.size() > 18 ||
-        digits.find_first_not_of("0123456789") != std::string_view::npos)
-        return -1;
-    long long n = 0;
-    for (char c : digits)
-        n = n * 10 + (c - '0');
-    return n;
+bool IsUntaggedSearch(std::string_view line) {
+    return IsUntagged(line) && imap::EqualsNoCase(Word(line, 1), "SEARCH");
+}
+
+// Passes over one character (the separator after an item name, or the
+// first character of a value that is not read).
+void SkipOne(std::string_view& rest) {
+    if (!rest.empty())
+        rest.remove_prefix(1);
+}
+
+void SkipAll(std::string_view& rest) {
+    rest.remove_prefix(rest.size());
+}
+
+// Moves text past the first occurrence of what (ASCII case ignored); false
+// when there is none.
+bool SkipPastNoCase(std::string_view& text, std::string_view what) {
+    for (std::size_t i = 0; i + what.size() <= text.size(); ++i) {
+        if (imap::EqualsNoCase(text.substr(i, what.size()), what)) {
+            text.remove_prefix(i + what.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+// The length of the literal "{n}" that text starts with, or -1.
+long long LiteralLengthAt(std::string_view value) {
+    const std::size_t close = value.find('}');
+    return close == std::string_view::npos ? -1 : text::LiteralLength(value.substr(0, close + 1));
+}
+
+// --- FETCH items that are read from the line alone (RFC 3501 section 7.4.2).
+// Each starts after the item's name and moves rest past its value.
+
+// FLAGS (\Seen $Label)
+void ReadFetchFlags(std::string_view& rest, MessageRecord& record) {
+    if (!text::ConsumeKeyword(rest, " ("))
+        return;
+    const std::size_t close = rest.find(')');
+    imap::ParseFlagList(rest.substr(0, close), record.flags, &record.keywords);
+    rest.remove_prefix(close == std::string_view::npos ? rest.size() : close + 1);
+}
+
+// INTERNALDATE "17-Jul-1996 02:44:25 -0700"; a date longer than the
+// record's field is dropped.
+void ReadFetchDate(std::string_view& rest, MessageRecord& record) {
+    const std::size_t open = rest.find('"');
+    const std::size_t close =
+        open == std::string_view::npos ? std::string_view::npos : rest.find('"', open + 1);
+    if (close == std::string_view::npos) {
+        SkipAll(rest);
+        return;
+    }
+    const std::string_view date = rest.substr(open + 1, close - open - 1);
+    record.internalDate =
+        date.size() <= MessageRecord::kMaxInternalDate ? std::string(date) : std::string();
+    rest.remove_prefix(close + 1);
+}
+
+// UID 4827313, RFC822.SIZE 4286
+void ReadFetchNumber(std::string_view& rest, int& field) {
+    std::string value;
+    if (!imap::TokenAt(rest, " )\r\n", 0, value)) {
+        SkipAll(rest);
+        return;
+    }
+    field = imap::ParseNumber(value);
+    rest.remove_prefix(rest.find(value) + value.size());
+}
+
+struct BodyItem {
+    std::string_view name;
+    int part;
+};
+
+constexpr BodyItem kBodyItems[] = {
+    {"BODY[]", CUT_IMAP4Client::kFetchWhole},
+    {"BODY[TEXT]", CUT_IMAP4Client::kFetchText},
+    {"BODY[HEADER]", CUT_IMAP4Client::kFetchHeader},
+};
+
+// The body part an item name stands for, or -1.
+int BodyPartNamed(std::string_view name) {
+    for (const BodyItem& item : kBodyItems)
+        if (imap::EqualsNoCase(name, item.name))
+            return item.part;
+    return -1;
 }
 
 } // namespace
@@ -129,7 +195,7 @@ std::unique_ptr<CUT_DataSource> CUT_IMAP4Client::ReceiveLiteral(long long length
 }
 
 void CUT_IMAP4Client::SkipTrailingLiteral(const char* line) {
-    const long long length = TrailingLiteralLength(line);
+    const long long length = text::TrailingLiteralLength(line);
     if (length < 0 || !IsConnected())
         return;
     if (ReceiveLiteral(length, false) != nullptr && IsConnected())
@@ -167,109 +233,128 @@ CUT_DataSource* CUT_IMAP4Client::ReadLiteral(const char* text) {
     return m_ownedSources.back().get();
 }
 
-ResultCode CUT_IMAP4Client::WaitForCompletion(const char* tag, char* textOut) {
-    // Every way out releases the lock the command took.
-    struct Release {
-        std::recursive_mutex& lock;
-        ~Release() { lock.unlock(); }
-    };
+ResultCode CUT_IMAP4Client::WaitForCompletion(CommandLock lock, const char* tag, char* textOut) {
     const bool tagless = tag == nullptr || tag[0] == '\0';
     const std::size_t tagLength = tagless ? 0 : std::strlen(tag);
     m_nReplyBytes = 0;
     m_nReplyFault = UT::Success;
 
-    ResultCode result = UT::Success;
-    {
-        Release release{m_commandLock};
-        char line[kMaxLine + 1];
-        for (;;) {
-            line[0] = '\0';
-            bool continuation = false;
-            const int n = ReadReplyPiece(line, continuation);
+    char piece[kMaxLine + 1];
+    for (;;) {
+        piece[0] = '\0';
+        bool continuation = false;
+        const int n = ReadReplyPiece(piece, continuation);
+        if (m_nReplyFault != UT::Success)
+            return m_nReplyFault;
+        if (n <= 0)
+            return UT::ReceiveTimedOut;
+        if (continuation) {
+            // The rest of a line longer than one piece: its beginning has
+            // been examined, and no part of a line is read as a new line.
+            SkipTrailingLiteral(piece);
             if (m_nReplyFault != UT::Success)
                 return m_nReplyFault;
-            if (n <= 0)
-                return UT::ReceiveTimedOut;
-            if (continuation) {
-                // The rest of a line longer than one piece: its beginning has
-                // been examined, and no part of a line is read as a new line.
-                SkipTrailingLiteral(line);
-                if (m_nReplyFault != UT::Success)
-                    return m_nReplyFault;
-                continue;
-            }
-
-            HandleResponseLine(line);
-            if (m_nReplyFault != UT::Success)
-                return m_nReplyFault;
-
-            if (tagless) {
-                if (textOut != nullptr) {
-                    std::strncpy(textOut, line, kMaxLine);
-                    textOut[kMaxLine] = '\0';
-                }
-                StoreLastResponse(line);
-                return UT::Success;
-            }
-            if (std::strncmp(line, tag, tagLength) == 0) {
-                const char* status = line + tagLength;
-                const char* text = std::strlen(status) <= 3 ? status : status + 3;
-                if (*text == ' ')
-                    ++text;
-                if (textOut != nullptr) {
-                    std::strncpy(textOut, text, kMaxLine);
-                    textOut[kMaxLine] = '\0';
-                }
-                StoreLastResponse(text);
-                if (imap::StartsWithNoCase(status, "OK "))
-                    result = UT::Success;
-                else if (imap::StartsWithNoCase(status, "NO "))
-                    result = UT::Failed;
-                else if (imap::StartsWithNoCase(status, "BAD "))
-                    result = UT::CommandBad;
-                else
-                    result = UT::ResponseUnknown;
-                break;
-            }
-            if (m_bShuttingDown.load())
-                return UT::Cancelled;
+            continue;
         }
+
+        // A SEARCH reply is examined whole: its numbers may run on past one
+        // piece, and none of them may be lost or cut.
+        std::string whole;
+        if (m_bLineContinues && IsUntaggedSearch(piece)) {
+            whole = piece;
+            if (!ReadRestOfLine(whole))
+                return m_nReplyFault != UT::Success ? m_nReplyFault : UT::ReceiveTimedOut;
+        }
+        const char* line = whole.empty() ? piece : whole.c_str();
+
+        HandleResponseLine(line);
+        if (m_nReplyFault != UT::Success)
+            return m_nReplyFault;
+
+        if (tagless) {
+            if (textOut != nullptr) {
+                std::strncpy(textOut, line, kMaxLine);
+                textOut[kMaxLine] = '\0';
+            }
+            StoreLastResponse(line);
+            return UT::Success;
+        }
+        if (std::strncmp(line, tag, tagLength) == 0) {
+            const char* status = line + tagLength;
+            const char* text =
+                std::strlen(status) <= kStatusWordLength ? status : status + kStatusWordLength;
+            if (*text == ' ')
+                ++text;
+            if (textOut != nullptr) {
+                std::strncpy(textOut, text, kMaxLine);
+                textOut[kMaxLine] = '\0';
+            }
+            StoreLastResponse(text);
+            ResultCode result = UT::ResponseUnknown;
+            if (imap::StartsWithNoCase(status, "OK "))
+                result = UT::Success;
+            else if (imap::StartsWithNoCase(status, "NO "))
+                result = UT::Failed;
+            else if (imap::StartsWithNoCase(status, "BAD "))
+                result = UT::CommandBad;
+            // The events are taken while the lock is held: once it is
+            // released, the keep-alive thread's NOOP may gather new ones.
+            const PendingEvents events = std::exchange(m_pending, PendingEvents{});
+            lock.unlock();
+            DeliverPendingEvents(events);
+            return result;
+        }
+        if (m_bShuttingDown.load())
+            return UT::Cancelled;
     }
-    DeliverPendingEvents();
-    return result;
+}
+
+bool CUT_IMAP4Client::ReadRestOfLine(std::string& line) {
+    char piece[kMaxLine + 1];
+    while (m_bLineContinues) {
+        bool continuation = false;
+        const int n = ReadReplyPiece(piece, continuation);
+        if (n <= 0 || m_nReplyFault != UT::Success)
+            return false;
+        line.append(piece, static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 void CUT_IMAP4Client::StoreLastResponse(const char* text) {
+    std::lock_guard<std::mutex> lock(m_lastResponseLock);
     m_strLastResponse = CutText(text, kMaxLine);
 }
 
-void CUT_IMAP4Client::DeliverPendingEvents() {
-    if (m_bPendingExists) {
-        m_bPendingExists = false;
-        OnExistsChanged(m_nPendingExists);
-        m_nMessageCount = m_nPendingExists;
+void CUT_IMAP4Client::DeliverPendingEvents(const PendingEvents& events) {
+    if (events.exists) {
+        OnExistsChanged(events.existsNumber);
+        m_nMessageCount.store(events.existsNumber);
     }
-    if (m_bPendingRecent) {
-        m_bPendingRecent = false;
-        OnRecentChanged(m_nPendingRecent);
-        m_nRecentCount = m_nPendingRecent;
+    if (events.recent) {
+        OnRecentChanged(events.recentNumber);
+        m_nRecentCount.store(events.recentNumber);
     }
-    if (m_bPendingExpunge) {
-        m_bPendingExpunge = false;
-        OnExpunged(m_nPendingExpunge);
+    for (std::size_t i = 0; i < events.expunged.size(); ++i) {
+        OnExpunged(events.expunged[i]);
+        // Each expunged message leaves the count, unless an EXISTS that
+        // came after it already left it out (RFC 3501 section 7.4.1).
+        if (i >= events.expungedBeforeExists)
+            m_nMessageCount.store(std::max(m_nMessageCount.load() - 1, 0));
     }
-    if (m_bPendingFetch) {
-        m_bPendingFetch = false;
+    if (events.fetch)
         OnFetchDone();
-    }
 }
 
 // --- examining reply lines ----------------------------------------------------------
 
 void CUT_IMAP4Client::HandleResponseLine(const char* line) {
-    const std::string_view text(line);
-    const std::string word1 = Word(text, 1);
-    const std::string word2 = Word(text, 2);
+    const std::string_view reply(line);
+    const std::string word1 = Word(reply, 1);
+    const std::string word2 = Word(reply, 2);
+    // Message data (EXISTS, RECENT, EXPUNGE, FETCH) comes on untagged lines
+    // only: a completion such as "A0005 OK Expunge completed" carries none.
+    const bool untagged = IsUntagged(reply);
     using imap::EqualsNoCase;
 
     // RFC 3501 section 7.1.5: the server is closing the connection.
@@ -280,58 +365,65 @@ void CUT_IMAP4Client::HandleResponseLine(const char* line) {
     }
 
     if (EqualsNoCase(word1, "CAPABILITY")) {
-        m_strCapabilities =
-            text.size() > 13 ? CutText(text.substr(13), kMaxCapabilityLength) : std::string();
-    } else if (EqualsNoCase(word2, "EXISTS") || EqualsNoCase(word2, "RECENT") ||
-               EqualsNoCase(word2, "EXPUNGE")) {
+        // The rest of the line after the word and its space.
+        std::string_view capabilities = imap::TextAfterToken(reply, kLineDelimiters, 1);
+        SkipOne(capabilities);
+        m_strCapabilities = CutText(capabilities, kMaxCapabilityLength);
+    } else if (untagged && (EqualsNoCase(word2, "EXISTS") || EqualsNoCase(word2, "RECENT") ||
+                            EqualsNoCase(word2, "EXPUNGE"))) {
         const int number = imap::ParseNumber(word1);
         if (EqualsNoCase(word2, "EXISTS")) {
-            m_bPendingExists = true;
-            m_nPendingExists = number;
+            m_pending.exists = true;
+            m_pending.existsNumber = number;
+            m_pending.expungedBeforeExists = m_pending.expunged.size();
         } else if (EqualsNoCase(word2, "RECENT")) {
-            m_bPendingRecent = true;
-            m_nPendingRecent = number;
+            m_pending.recent = true;
+            m_pending.recentNumber = number;
         } else {
-            m_bPendingExpunge = true;
-            m_nPendingExpunge = number;
+            m_pending.expunged.push_back(number);
         }
     } else if (EqualsNoCase(word1, "SEARCH")) {
-        const std::string_view numbers = text.size() > 9 ? text.substr(9) : std::string_view();
+        const std::string_view numbers = imap::TextAfterToken(reply, kLineDelimiters, 1);
         std::string token;
         for (int i = 0; imap::TokenAt(numbers, kLineDelimiters, i, token); ++i)
             m_searchResults.push_back(imap::ParseNumber(token));
-    } else if (EqualsNoCase(word2, "FETCH")) {
+    } else if (untagged && EqualsNoCase(word2, "FETCH")) {
         ParseFetchLine(line);
         return; // it has read on past this line and skipped what it had to
     } else if (EqualsNoCase(word1, "STATUS")) {
-        imap::ParseStatusLine(text, m_mailboxStatus);
+        imap::ParseStatusLine(reply, m_mailboxStatus);
     } else if (EqualsNoCase(word1, "LIST") || EqualsNoCase(word1, "LSUB")) {
-        m_listEntries.push_back(imap::ParseListLine(text));
+        m_listEntries.push_back(imap::ParseListLine(reply));
     } else if (EqualsNoCase(word1, "FLAGS")) {
         std::string flags;
-        if (imap::TokenAt(text, "()\r\n", 1, flags))
-            imap::ParseFlagList(flags, m_nMailboxFlags, &m_strMailboxKeywords);
+        if (imap::TokenAt(reply, "()\r\n", 1, flags)) {
+            int bits = 0;
+            imap::ParseFlagList(flags, bits, &m_strMailboxKeywords);
+            m_nMailboxFlags.store(bits);
+        }
     } else if (EqualsNoCase(word1, "OK") || EqualsNoCase(word1, "NO") ||
                EqualsNoCase(word1, "BAD")) {
         // Response codes (RFC 3501 section 7.1).
         if (EqualsNoCase(word2, "[ALERT]")) {
-            OnAlert(text.size() > 12 ? line + 12 : "");
+            const std::string alert(imap::TextAfterToken(reply, kLineDelimiters, 2));
+            OnAlert(alert.c_str());
         } else if (EqualsNoCase(word2, "[PERMANENTFLAGS")) {
             std::string code;
             std::string flags;
-            imap::TokenAt(text, "[]\r\n", 1, code);
+            imap::TokenAt(reply, "[]\r\n", 1, code);
             imap::TokenAt(code, "()\r\n", 1, flags);
-            imap::ParseFlagList(flags, m_nPermanentFlags, &m_strPermanentKeywords);
+            int bits = 0;
+            imap::ParseFlagList(flags, bits, &m_strPermanentKeywords);
+            m_nPermanentFlags.store(bits);
         } else if (EqualsNoCase(word2, "[READ-ONLY]")) {
-            m_nReadWrite = 0;
+            m_nReadWrite.store(0);
         } else if (EqualsNoCase(word2, "[READ-WRITE]")) {
-            m_nReadWrite = 1;
+            m_nReadWrite.store(1);
         } else if (EqualsNoCase(word2, "[UIDVALIDITY") || EqualsNoCase(word2, "[UNSEEN")) {
-            int& number = EqualsNoCase(word2, "[UNSEEN") ? m_nUnseen : m_nUidValidity;
-            number = 0;
+            std::atomic<int>& number = EqualsNoCase(word2, "[UNSEEN") ? m_nUnseen : m_nUidValidity;
             std::string value;
-            if (imap::TokenAt(text, kLineDelimiters, 3, value))
-                number = imap::ParseNumber(value);
+            number.store(imap::TokenAt(reply, kLineDelimiters, 3, value) ? imap::ParseNumber(value)
+                                                                         : 0);
         }
     }
     // Only FETCH data is read past its line; the literal of any other line
@@ -339,127 +431,105 @@ void CUT_IMAP4Client::HandleResponseLine(const char* line) {
     SkipTrailingLiteral(line);
 }
 
+// --- FETCH data -------------------------------------------------------------------------
+
 void CUT_IMAP4Client::ParseFetchLine(const char* firstLine) {
-    std::string line = firstLine;
-    const auto findNoCase = [](const std::string& text, std::string_view what) {
-        for (std::size_t i = 0; i + what.size() <= text.size(); ++i)
-            if (imap::EqualsNoCase(std::string_view(text).substr(i, what.size()), what))
-                return i;
-        return std::string::npos;
-    };
-    const std::size_t items = findNoCase(line, "FETCH (");
-    if (items == std::string::npos) {
-        SkipTrailingLiteral(line.c_str());
+    FetchCursor cursor;
+    cursor.line = firstLine;
+    cursor.rest = cursor.line;
+    if (!SkipPastNoCase(cursor.rest, "FETCH (")) {
+        SkipTrailingLiteral(firstLine);
         return;
     }
 
     MessageRecord record;
-    record.number = imap::ParseNumber(Word(line, 1));
-    std::size_t pos = items + 7;
-    bool literalRead = false; // the literal the current line ends with has been read
+    record.number = imap::ParseNumber(Word(cursor.line, 1));
     for (;;) {
-        while (pos < line.size() && line[pos] == ' ')
-            ++pos;
+        while (cursor.rest.starts_with(' '))
+            cursor.rest.remove_prefix(1);
         std::string name;
-        if (pos >= line.size() ||
-            !imap::TokenAt(std::string_view(line).substr(pos), kLineDelimiters, 0, name))
+        if (!imap::TokenAt(cursor.rest, kLineDelimiters, 0, name) || name[0] == ')')
             break;
-        if (name[0] == ')')
-            break;
-        // The name starts at pos unless CR or LF stand before it.
-        pos = line.find(name, pos);
-        const std::size_t afterName = pos + name.size();
-        using imap::EqualsNoCase;
+        // The name starts here unless CR or LF stand before it.
+        cursor.rest.remove_prefix(cursor.rest.find(name) + name.size());
 
-        if (EqualsNoCase(name, "FLAGS")) {
-            pos = afterName + 2; // the space and the opening parenthesis
-            if (pos < line.size() && line[pos] == ')') {
-                ++pos;
-            } else if (pos < line.size()) {
-                const std::size_t close = line.find(')', pos);
-                const std::size_t end = close == std::string::npos ? line.size() : close;
-                imap::ParseFlagList(std::string_view(line).substr(pos, end - pos), record.flags,
-                                    &record.keywords);
-                pos = close == std::string::npos ? line.size() : close + 1;
-            }
-        } else if (EqualsNoCase(name, "INTERNALDATE")) {
-            const std::size_t open = line.find('"', afterName);
-            const std::size_t close =
-                open == std::string::npos ? std::string::npos : line.find('"', open + 1);
-            if (close == std::string::npos) {
-                pos = line.size();
-            } else {
-                const std::size_t length = close - open - 1;
-                record.internalDate = length <= MessageRecord::kMaxInternalDate
-                                          ? line.substr(open + 1, length)
-                                          : std::string();
-                pos = close + 1;
-            }
-        } else if (EqualsNoCase(name, "UID") || EqualsNoCase(name, "RFC822.SIZE")) {
-            std::string value;
-            const std::string_view rest = std::string_view(line).substr(afterName);
-            if (imap::TokenAt(rest, " )\r\n", 0, value)) {
-                (EqualsNoCase(name, "UID") ? record.uid : record.size) = imap::ParseNumber(value);
-                pos = afterName + rest.find(value) + value.size();
-            } else {
-                pos = line.size();
-            }
-        } else if (EqualsNoCase(name, "BODY[]") || EqualsNoCase(name, "BODY[TEXT]") ||
-                   EqualsNoCase(name, "BODY[HEADER]")) {
-            record.bodyPart = EqualsNoCase(name, "BODY[]")       ? 0
-                              : EqualsNoCase(name, "BODY[TEXT]") ? 1
-                                                                 : 2;
-            pos = std::min(afterName + 1, line.size());
-            const char* value = line.c_str() + pos;
-            if (value[0] == '{')
-                literalRead = true; // read here, or the connection is gone
-            if (CUT_DataSource* body = ReadLiteral(value))
-                record.body = body;
-            if (value[0] == '"') {
-                const std::size_t close = line.find('"', pos + 1);
-                pos = close == std::string::npos ? line.size() : close + 1;
-            } else if (imap::StartsWithNoCase(value, "NIL")) {
-                pos += 3;
-            }
-        } else {
-            // An item this client does not ask for. A literal value is read
-            // and dropped, so that its bytes are never taken for replies.
-            pos = afterName + 1;
-            if (pos < line.size() && LiteralLengthAt(line.c_str() + pos) >= 0) {
-                literalRead = true;
-                ReceiveLiteral(LiteralLengthAt(line.c_str() + pos), false);
-            } else {
-                ++pos;
-            }
-        }
-        pos = std::min(pos, line.size());
+        using imap::EqualsNoCase;
+        if (EqualsNoCase(name, "FLAGS"))
+            ReadFetchFlags(cursor.rest, record);
+        else if (EqualsNoCase(name, "INTERNALDATE"))
+            ReadFetchDate(cursor.rest, record);
+        else if (EqualsNoCase(name, "UID"))
+            ReadFetchNumber(cursor.rest, record.uid);
+        else if (EqualsNoCase(name, "RFC822.SIZE"))
+            ReadFetchNumber(cursor.rest, record.size);
+        else if (const int part = BodyPartNamed(name); part >= 0)
+            ReadFetchBody(cursor, part, record);
+        else
+            SkipFetchItem(cursor);
         if (m_nReplyFault != UT::Success || !IsConnected())
             break;
 
         // Only a well-formed literal announcement continues the reply on
         // the next line; anything else there would swallow a reply line.
-        if (pos < line.size() && line[pos] == '{' && line.find("}\r\n") != std::string::npos &&
-            LiteralLengthAt(line.c_str() + pos) >= 0) {
-            if (!literalRead) {
-                ReceiveLiteral(LiteralLengthAt(line.c_str() + pos), false);
-                if (m_nReplyFault != UT::Success || !IsConnected())
-                    break;
-            }
-            // The reply line goes on after the literal.
-            char next[kMaxLine + 1];
-            next[0] = '\0';
-            bool continuation = false;
-            if (ReadReplyPiece(next, continuation) <= 0 || m_nReplyFault != UT::Success)
-                break;
-            line = next;
-            pos = 0;
-            literalRead = false;
-        }
+        if (LiteralLengthAt(cursor.rest) >= 0 && cursor.line.find("}\r\n") != std::string::npos &&
+            !ContinueAfterLiteral(cursor))
+            break;
     }
     m_messageRecords.push_back(std::move(record));
-    m_bPendingFetch = true;
-    if (!literalRead && m_nReplyFault == UT::Success)
-        SkipTrailingLiteral(line.c_str());
+    m_pending.fetch = true;
+    if (!cursor.literalRead && m_nReplyFault == UT::Success)
+        SkipTrailingLiteral(cursor.line.c_str());
+}
+
+// BODY[...] followed by a literal, a quoted string or NIL. A literal is
+// read into a source here (or the connection is gone); the cursor stays on
+// its announcement.
+void CUT_IMAP4Client::ReadFetchBody(FetchCursor& cursor, int part, MessageRecord& record) {
+    record.bodyPart = part;
+    SkipOne(cursor.rest); // the space after the name
+    const std::string_view value = cursor.rest;
+    if (value.starts_with('{'))
+        cursor.literalRead = true;
+    if (CUT_DataSource* body = ReadLiteral(value.data()))
+        record.body = body;
+    if (value.starts_with('"')) {
+        const std::size_t close = value.find('"', 1);
+        cursor.rest.remove_prefix(close == std::string_view::npos ? value.size() : close + 1);
+    } else {
+        text::ConsumeKeyword(cursor.rest, "NIL");
+    }
+}
+
+// An item this client does not ask for. A literal value is received and
+// dropped, so that its bytes are never taken for replies; of any other
+// value only the first character is passed over.
+void CUT_IMAP4Client::SkipFetchItem(FetchCursor& cursor) {
+    SkipOne(cursor.rest); // the space after the name
+    const long long length = LiteralLengthAt(cursor.rest);
+    if (length >= 0) {
+        cursor.literalRead = true;
+        ReceiveLiteral(length, false);
+    } else {
+        SkipOne(cursor.rest);
+    }
+}
+
+bool CUT_IMAP4Client::ContinueAfterLiteral(FetchCursor& cursor) {
+    if (!cursor.literalRead) {
+        ReceiveLiteral(LiteralLengthAt(cursor.rest), false);
+        if (m_nReplyFault != UT::Success || !IsConnected())
+            return false;
+    }
+    // The reply line goes on after the literal.
+    char next[kMaxLine + 1];
+    next[0] = '\0';
+    bool continuation = false;
+    if (ReadReplyPiece(next, continuation) <= 0 || m_nReplyFault != UT::Success)
+        return false;
+    cursor.line = next;
+    cursor.rest = cursor.line;
+    cursor.literalRead = false;
+    return true;
 }
 
 // --- results --------------------------------------------------------------------------

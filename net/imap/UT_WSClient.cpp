@@ -326,13 +326,13 @@ void CUT_WSClient::DispatchNotify(void* owner, unsigned message, std::uintptr_t,
     const int low = static_cast<int>(lParam & 0xffff);
     const int high = static_cast<int>((lParam >> 16) & 0xffff);
     switch (message) {
-    case port::kNotifyEventA:
+    case port::kNotifySocketEvent:
         client->OnSocketEvent(low, high);
         break;
-    case port::kNotifyEventB:
+    case port::kNotifyErrorWordB:
         client->OnSocketEventB(high);
         break;
-    case port::kNotifyEventC:
+    case port::kNotifyErrorWordC:
         client->OnSocketEventC(high);
         break;
     default:

@@ -143,7 +143,11 @@ public:
     virtual bool SendProgress(long long bytesSoFar);
     // True stops ReadLine and the transfers. Default false.
     virtual bool IsCancelled();
-    // Hooks of the notification window's messages 1152, 1153 and 1154.
+    // Hooks of the notification window's messages (port::kNotify...):
+    // OnSocketEvent gets the event word and the error word of a socket
+    // event (message 1152, the low and the high word of its lParam);
+    // OnSocketEventB and OnSocketEventC get the error word of the notices
+    // 1153 and 1154 (the high word; their low word is not read).
     virtual void OnSocketEvent(int eventWord, int errorWord);
     virtual void OnSocketEventB(int errorWord);
     virtual void OnSocketEventC(int errorWord);

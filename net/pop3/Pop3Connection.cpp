@@ -6,6 +6,7 @@
 // the dot line, CR LF "." CR LF (RFC 1939 section 3).
 #include "net/pop3/Pop3Connection.h"
 
+#include "net/Text.h"
 #include "net/pop3/Pop3Message.h"
 #include "net/tls/TlsSession.h"
 #include "platform/Errors.h"
@@ -43,7 +44,7 @@ bool IsPositive(std::string_view text) {
 }
 
 bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return text::kCSpace.find(c) != std::string_view::npos;
 }
 
 bool IsBlank(char c) {
@@ -53,20 +54,8 @@ bool IsBlank(char c) {
 // The decimal number at pos, read as atoi reads it (leading white space,
 // an optional sign, digits), but saturating at lo and hi instead of
 // overflowing.
-long long ParseNumber(std::string_view text, std::size_t pos, long long lo, long long hi) {
-    while (pos < text.size() && IsSpace(text[pos]))
-        ++pos;
-    bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
-        negative = text[pos++] == '-';
-    long long value = 0;
-    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-        value = value * 10 + (text[pos] - '0');
-        if (value > hi - lo) // far past either bound: stop before overflowing
-            break;
-    }
-    value = negative ? -value : value;
-    return std::clamp(value, lo, hi);
+long long ParseNumber(std::string_view reply, std::size_t pos, long long lo, long long hi) {
+    return text::ReadDecimal(reply.substr(pos), {text::kCSpace, true}).Clamp(lo, hi);
 }
 
 // The text after the status line: everything behind the first line feed,
@@ -82,8 +71,7 @@ std::string_view AfterStatusLine(std::string_view text) {
 bool IsSafeCommandArgument(const std::string& text) {
     constexpr std::size_t kMaxArgument =
         CPop3Connection::kCommandLineBuffer - std::string_view("USER \r\n").size() - 1;
-    return text.size() <= kMaxArgument &&
-           text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+    return text.size() <= kMaxArgument && !text::HasLineBreakOrNul(text);
 }
 
 } // namespace
@@ -298,7 +286,10 @@ bool CPop3Connection::ReadIdListing(int count) {
         if (lineEnd == std::string_view::npos)
             lineEnd = rest.size();
         word(pos, lineEnd, kMaxNumberWord); // the message number, not used
-        m_idList.emplace_back(word(pos, lineEnd, kMaxIdWord));
+        // An id is stored as the account's marker, which cannot hold a NUL:
+        // the id of a server that sends one ends before it.
+        const std::string_view id = word(pos, lineEnd, kMaxIdWord);
+        m_idList.emplace_back(id.substr(0, id.find('\0')));
         pos = lineEnd + 1;
     }
     return true;

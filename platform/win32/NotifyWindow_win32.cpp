@@ -24,9 +24,9 @@ LRESULT CALLBACK NotifyWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     case kNotifySetOwner:
         ::SetWindowLongPtrA(hwnd, kOwnerSlot, static_cast<LONG_PTR>(lParam));
         return 0;
-    case kNotifyEventA:
-    case kNotifyEventB:
-    case kNotifyEventC: {
+    case kNotifySocketEvent:
+    case kNotifyErrorWordB:
+    case kNotifyErrorWordC: {
         void* owner = reinterpret_cast<void*>(::GetWindowLongPtrA(hwnd, kOwnerSlot));
         const auto callback =
             reinterpret_cast<NotifyCallback>(::GetWindowLongPtrA(hwnd, kCallbackSlot));

@@ -127,6 +127,32 @@ TEST_F(CheckMailTest, NewAccountSendsExactlyTheCheckDialogueAndTakesTheLastId) {
     EXPECT_EQ(StoredAccounts()[0].m_strLastMessage, "uid-b");
 }
 
+TEST_F(CheckMailTest, UniqueIdHoldingANulIsKeptUpToItAndEveryMarkerIsStored) {
+    // A broken server's id with a NUL in it: the marker ends before the
+    // NUL, so it can be stored, and the other account's marker is stored
+    // as well.
+    ScriptedServer broken(Mailbox({"a", std::string("bad\0id", 6)}));
+    ScriptedServer good(Mailbox({"y", "z"}));
+    m_dlg.m_accounts = {Pop3Account("Broken", broken.port()), Pop3Account("Good", good.port())};
+
+    m_dlg.CheckMail(false);
+
+    for (ScriptedServer* server : {&broken, &good}) {
+        ASSERT_TRUE(server->WaitUntilFinished());
+        EXPECT_EQ(server->errors(), std::vector<std::string>{});
+        EXPECT_EQ(server->transcript(),
+                  (std::vector<std::string>{"USER u", "PASS p", "STAT", "UIDL", "QUIT"}));
+    }
+    ASSERT_EQ(m_calls.size(), 1u);
+    EXPECT_EQ(m_calls[0].report, "Broken 2 mail.\nGood 2 mail.");
+    EXPECT_EQ(m_dlg.m_accounts[0].m_strLastMessage, "bad");
+    EXPECT_EQ(m_dlg.m_accounts[1].m_strLastMessage, "z");
+    const std::vector<CAccount> stored = StoredAccounts();
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].m_strLastMessage, "bad");
+    EXPECT_EQ(stored[1].m_strLastMessage, "z");
+}
+
 TEST_F(CheckMailTest, UnchangedMarkerReportsAgainWithoutSavingOrClearingTheFlag) {
     ScriptedServer server(Mailbox({"x1", "x2", "x3"}));
     m_dlg.m_accounts.push_back(Pop3Account("Home", server.port(), "x3"));

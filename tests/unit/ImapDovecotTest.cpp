@@ -17,9 +17,11 @@
 #include "platform/headless/HeadlessUi.h"
 #include "support/DovecotInstance.h"
 #include "support/MemoryProfileStore.h"
+#include "support/SourceContent.h"
 #include "support/TestEnv.h"
 #include "support/TlsPeerCases.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -74,22 +76,78 @@ std::string Message(const std::string& subject, std::size_t bodyBytes = 0) {
     return text;
 }
 
-std::string Content(CUT_DataSource* source) {
-    if (source == nullptr || source->Open(CUT_DataSource::kOpenRead) != 0)
-        return "<no source>";
-    std::string text;
-    char block[4096];
-    for (int n; (n = source->Read(block, sizeof block)) > 0;)
-        text.append(block, static_cast<std::size_t>(n));
-    source->Close();
-    return text;
-}
-
-ResultCode Append(CUT_IMAP4Client& client, const std::string& message, int flags) {
+ResultCode Append(CUT_IMAP4Client& client, const std::string& message, int flags,
+                  const char* mailbox = "INBOX") {
     std::vector<char> buffer(message.begin(), message.end());
     buffer.push_back('\0');
     CUT_BufferDataSource source(buffer.data(), buffer.size());
-    return client.AppendFlagged("INBOX", source, flags, "");
+    return client.AppendFlagged(mailbox, source, flags, "");
+}
+
+// Records the expunged message numbers.
+class ExpungeRecordingClient : public CUT_IMAP4Client {
+public:
+    ~ExpungeRecordingClient() override { EndKeepAlive(); }
+    void OnExpunged(int number) override { expunged.push_back(number); }
+    std::vector<int> expunged;
+};
+
+TEST_F(ImapDovecotTest, LongSearchExpungeCountsAndCloseOfAMailbox) {
+    // A mailbox of its own, so that the INBOX of the other test stays as it
+    // expects it.
+    constexpr const char* kMailbox = "Mends";
+    constexpr int kMessages = 407; // "* SEARCH 1 ... 407" runs past one 999-byte piece
+    ExpungeRecordingClient client;
+    Open(client, "ivan", false);
+    client.CreateMailbox(kMailbox); // it may be left from an earlier run
+    ASSERT_EQ(client.SelectMailbox(kMailbox), UT::Success);
+    if (client.GetMessageCount() > 0) {
+        ASSERT_EQ(
+            client.StoreFlags("1:*", CUT_IMAP4Client::StoreAddSilent, ImapFlag::Deleted, false),
+            UT::Success);
+        ASSERT_EQ(client.ExpungeMailbox(), UT::Success);
+    }
+    EXPECT_EQ(client.GetMessageCount(), 0);
+    for (int i = 0; i < kMessages; ++i)
+        ASSERT_EQ(Append(client, Message("m" + std::to_string(i)), 0, kMailbox), UT::Success);
+    ASSERT_EQ(client.KeepAlive(), UT::Success);
+    EXPECT_EQ(client.GetMessageCount(), kMessages);
+
+    ASSERT_EQ(client.SearchMessages("ALL", nullptr, false), UT::Success);
+    ASSERT_EQ(client.SearchResultCount(), kMessages);
+    for (int i = 0; i < kMessages; ++i) {
+        int number = 0;
+        ASSERT_EQ(client.GetSearchResult(i, number), UT::Success);
+        ASSERT_EQ(number, i + 1);
+    }
+
+    // Three messages go: three EXPUNGE replies, the count three lower, and
+    // the completion counts as none.
+    ASSERT_EQ(
+        client.StoreFlags("2,5,400", CUT_IMAP4Client::StoreAddSilent, ImapFlag::Deleted, false),
+        UT::Success);
+    client.expunged.clear();
+    ASSERT_EQ(client.ExpungeMailbox(), UT::Success);
+    EXPECT_EQ(client.expunged.size(), 3u);
+    EXPECT_EQ(std::count(client.expunged.begin(), client.expunged.end(), 0), 0);
+    EXPECT_EQ(client.GetMessageCount(), kMessages - 3);
+    MailboxStatus status;
+    ASSERT_EQ(client.QueryMailboxStatus(kMailbox, "MESSAGES", status), UT::Success);
+    EXPECT_EQ(status.messages, kMessages - 3);
+
+    // After CLOSE nothing is selected: CHECK is refused here, not sent.
+    ASSERT_EQ(client.CloseMailbox(), UT::Success);
+    EXPECT_EQ(client.GetState(), Authenticated);
+    EXPECT_EQ(client.Checkpoint(), UT::NeedsSelected);
+    // A failed SELECT leaves nothing selected either.
+    ASSERT_EQ(client.ExamineMailbox(kMailbox), UT::Success);
+    EXPECT_EQ(client.SelectMailbox("No such mailbox"), UT::Failed);
+    EXPECT_EQ(client.GetState(), Authenticated);
+    EXPECT_EQ(client.Checkpoint(), UT::NeedsSelected);
+    EXPECT_EQ(client.DeleteMailbox(kMailbox), UT::Success);
+    EXPECT_EQ(client.CloseSession(), UT::Success);
+    EXPECT_EQ(client.GetState(), LoggedOut);
+    EXPECT_EQ(client.Checkpoint(), UT::NotLoggedIn);
 }
 
 TEST_F(ImapDovecotTest, MailboxRoundTripOverTlsAndTheCheckOfIt) {

@@ -5,6 +5,7 @@
 #include "platform/FileIO.h"
 #include "platform/Files.h"
 #include "platform/TempFile.h"
+#include "support/SourceContent.h"
 #include "support/TempDir.h"
 
 #include <cstring>
@@ -17,6 +18,7 @@
 
 namespace {
 
+using tavlo::test::Content;
 using tavlo::test::TempDir;
 
 // ---------------------------------------------------------------------------
@@ -41,15 +43,6 @@ std::string ReadRest(CUT_DataSource& source, std::size_t blockSize = 100) {
         EXPECT_EQ(block[static_cast<std::size_t>(n)], '\0') << "Read must terminate its bytes";
         all.append(block.data(), static_cast<std::size_t>(n));
     }
-    return all;
-}
-
-// The whole content: open for reading, read, close.
-std::string Content(CUT_DataSource& source) {
-    if (source.Open(CUT_DataSource::kOpenRead) != 0)
-        return "<open failed>";
-    std::string all = ReadRest(source);
-    source.Close();
     return all;
 }
 
@@ -90,6 +83,9 @@ long long FileSizeOf(const std::string& path) {
 struct Kind {
     const char* name;
     std::function<std::unique_ptr<CUT_DataSource>(const TempDir&)> make;
+    // +1 when an offset from the end counts backwards (memory and mapped
+    // sources), -1 when it is added as for files.
+    int endDirection;
 };
 
 void PrintTo(const Kind& kind, std::ostream* os) {
@@ -97,17 +93,19 @@ void PrintTo(const Kind& kind, std::ostream* os) {
 }
 
 const Kind kKinds[] = {
-    {"Buffer", [](const TempDir&) { return std::make_unique<CUT_BufferDataSource>(20000); }},
-    {"MapFileTemporary",
-     [](const TempDir&) { return std::make_unique<CUT_MapFileDataSource>(64); }},
+    {"Buffer", [](const TempDir&) { return std::make_unique<CUT_BufferDataSource>(20000); }, 1},
+    {"MapFileTemporary", [](const TempDir&) { return std::make_unique<CUT_MapFileDataSource>(64); },
+     1},
     {"MapFileNamed",
      [](const TempDir& dir) {
          return std::make_unique<CUT_MapFileDataSource>(0, dir.file("named.map").c_str());
-     }},
+     },
+     1},
     {"File",
      [](const TempDir& dir) {
          return std::make_unique<CUT_FileDataSource>(dir.file("plain.txt").c_str(), 16);
-     }},
+     },
+     -1},
 };
 
 class DataSourceKindTest : public ::testing::TestWithParam<Kind> {
@@ -214,6 +212,19 @@ TEST_P(DataSourceKindTest, SeekStaysInsideTheContent) {
     source->Close();
 }
 
+TEST_P(DataSourceKindTest, SeekFromTheEndFollowsTheKindsRule) {
+    const long long direction = GetParam().endDirection;
+    Fill(*source, "0123456789");
+    ASSERT_EQ(source->Open(CUT_DataSource::kOpenRead), 0);
+    EXPECT_EQ(source->Seek(3 * direction, CUT_DataSource::kSeekEnd), 7);
+    EXPECT_EQ(ReadRest(*source), "789");
+    // Before the start or past the end: refused.
+    EXPECT_EQ(source->Seek(11 * direction, CUT_DataSource::kSeekEnd), -1);
+    EXPECT_EQ(source->Seek(-1 * direction, CUT_DataSource::kSeekEnd), -1);
+    EXPECT_EQ(source->Seek(10 * direction, CUT_DataSource::kSeekEnd), 0);
+    source->Close();
+}
+
 TEST_P(DataSourceKindTest, FindCases) {
     // 10000 bytes of filler with marks at known places; "BORDER" straddles
     // the first 4095-byte window.
@@ -307,15 +318,6 @@ TEST(BufferDataSourceTest, WriteInTheMiddleEndsTheContentThere) {
     EXPECT_EQ(source.Write("ab", 2), 2);
     EXPECT_EQ(source.GetLength(), 5u);
     EXPECT_STREQ(source.GetBuffer(), "012ab");
-}
-
-TEST(BufferDataSourceTest, SeekFromTheEndCountsBackwards) {
-    CUT_BufferDataSource source(50);
-    Fill(source, "0123456789");
-    ASSERT_EQ(source.Open(CUT_DataSource::kOpenRead), 0);
-    EXPECT_EQ(source.Seek(3, CUT_DataSource::kSeekEnd), 7);
-    EXPECT_EQ(ReadRest(source), "789");
-    EXPECT_EQ(source.Seek(11, CUT_DataSource::kSeekEnd), -1);
 }
 
 TEST(BufferDataSourceTest, ALoneCrEndsALine) {
@@ -465,16 +467,6 @@ TEST(FileDataSourceTest, OpenFailures) {
     CUT_FileDataSource tooLong(longPath.c_str());
     EXPECT_STREQ(tooLong.GetPath(), "");
     EXPECT_EQ(tooLong.Open(CUT_DataSource::kOpenWrite), -1);
-}
-
-TEST(FileDataSourceTest, SeekFromTheEndUsesTheFileSemantics) {
-    TempDir dir;
-    CUT_FileDataSource source(dir.file("seek.txt").c_str());
-    Fill(source, "0123456789");
-    ASSERT_EQ(source.Open(CUT_DataSource::kOpenRead), 0);
-    EXPECT_EQ(source.Seek(-3, CUT_DataSource::kSeekEnd), 7);
-    EXPECT_EQ(ReadRest(source), "789");
-    EXPECT_EQ(source.Seek(1, CUT_DataSource::kSeekEnd), -1);
 }
 
 TEST(FileDataSourceTest, SeekFromCurrentCountsFromTheLineReadNotTheReadAhead) {

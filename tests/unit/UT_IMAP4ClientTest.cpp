@@ -10,11 +10,14 @@
 #include "support/ScriptedServer.h"
 #include "support/TestEnv.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +176,11 @@ TEST_F(ImapClientTest, ConnectionFailuresKeepTheirCodes) {
     client.SetPort(freePort);
     EXPECT_EQ(client.OpenSession("127.0.0.1", "u", "p"), UT::ConnectFailed);
     EXPECT_EQ(client.OpenSession("no-such-host.invalid", "u", "p"), UT::HostUnresolved);
+    // A host text with a line break or NUL names no host: nothing is looked
+    // up or connected.
+    for (const std::string& host :
+         {std::string("127.0.0.1\n"), std::string("127.0.0.1\r"), std::string("127.0.0.1\0x", 11)})
+        EXPECT_EQ(client.OpenSession(host, "u", "p"), UT::HostUnresolved);
     EXPECT_FALSE(client.IsConnected());
 }
 
@@ -251,7 +259,7 @@ TEST_F(ImapClientTest, EveryCommandSendsItsLine) {
         for (const Command& command : commands)
             EXPECT_EQ(command.call(client), UT::Success) << command.line;
         EXPECT_STREQ(client.QueryCapabilities(), "IMAP4rev1 IDLE\r\n");
-        EXPECT_EQ(client.GetState(), Selected); // CLOSE does not change the state
+        EXPECT_EQ(client.GetState(), Authenticated); // CLOSE ends the selection
         char message[] = "Hi\r\n";
         CUT_BufferDataSource source(message, sizeof message);
         EXPECT_EQ(
@@ -286,7 +294,8 @@ TEST_F(ImapClientTest, CommandsWithoutASessionSendNothing) {
     EXPECT_EQ(client.ListMailboxes("", "*"), UT::NotLoggedIn);
     EXPECT_EQ(client.Checkpoint(), UT::NotLoggedIn);
     EXPECT_EQ(client.SearchMessages(nullptr, nullptr, false), UT::NotLoggedIn);
-    EXPECT_EQ(client.FetchMessages("1", 0, false, false), UT::NotLoggedIn);
+    EXPECT_EQ(client.FetchMessages("1", CUT_IMAP4Client::kFetchWhole, false, false),
+              UT::NotLoggedIn);
     EXPECT_EQ(client.KeepAlive(), UT::NotLoggedIn);
     EXPECT_STREQ(client.QueryCapabilities(), "");
     EXPECT_EQ(client.CloseSession(), UT::Success);
@@ -443,6 +452,77 @@ TEST_F(ImapClientTest, EndWaitsForAKeepAliveExchangeInProgress) {
     client.reset(); // must not return while the thread still uses the client
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(6));
     ExpectScriptRan(server);
+}
+
+// OnExistsChanged as every thread saw it.
+struct ExistsLog {
+    std::mutex mutex;
+    std::vector<int> numbers;
+    int fromOtherThreads = 0;
+    const std::thread::id caller = std::this_thread::get_id();
+};
+
+class ExistsRecordingClient : public CUT_IMAP4Client {
+public:
+    explicit ExistsRecordingClient(ExistsLog& log) : m_log(log) {}
+    ~ExistsRecordingClient() override { EndKeepAlive(); }
+    void OnExistsChanged(int count) override {
+        std::lock_guard<std::mutex> lock(m_log.mutex);
+        m_log.numbers.push_back(count);
+        if (std::this_thread::get_id() != m_log.caller)
+            ++m_log.fromOtherThreads;
+    }
+
+private:
+    ExistsLog& m_log;
+};
+
+TEST_F(ImapClientTest, EventsOfCommandsAndKeepAliveReachTheHooksOnceEach) {
+    // Every reply carries an EXISTS of its own number, whichever thread's
+    // command it answers; the tags come in whatever order the two threads
+    // take the lock.
+    std::vector<int> sent;
+    ScriptedServerOptions options;
+    options.ioTimeoutMs = 8000;
+    ScriptedServer server(
+        LoggedIn({Step::Custom([&sent](ScriptedConnection& c) {
+            for (int n = 1;; ++n) {
+                const std::optional<std::string> line = c.ReadLine();
+                if (!line)
+                    return false;
+                const std::string tag = line->substr(0, line->find(' '));
+                if (line->ends_with(" LOGOUT"))
+                    return c.Send("* BYE bye\r\n" + tag + " OK done\r\n");
+                sent.push_back(n);
+                if (!c.Send("* " + std::to_string(n) + " EXISTS\r\n" + tag + " OK done\r\n"))
+                    return false;
+            }
+        })}),
+        options);
+    ExistsLog log;
+    auto client = std::make_unique<ExistsRecordingClient>(log);
+    client->SetKeepAliveInterval(1);
+    client->SetPort(server.port());
+    ASSERT_EQ(client->OpenSession("127.0.0.1", "u", "p"), UT::Success);
+    ASSERT_EQ(client->SelectMailbox("INBOX"), UT::Success);
+    // Commands, and reads of what the replies stored, while the keep-alive
+    // thread sends its NOOPs, until it has delivered events twice.
+    const auto deadline = Clock::now() + std::chrono::seconds(6);
+    int keepAliveEvents = 0;
+    while (keepAliveEvents < 2 && Clock::now() < deadline) {
+        ASSERT_EQ(client->Checkpoint(), UT::Success);
+        EXPECT_GT(client->GetMessageCount(), 0);
+        EXPECT_EQ(std::string(client->LastResponseText()), "done\r\n");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::lock_guard<std::mutex> lock(log.mutex);
+        keepAliveEvents = log.fromOtherThreads;
+    }
+    EXPECT_EQ(keepAliveEvents, 2);
+    client.reset();
+    ExpectScriptRan(server);
+    // Each EXISTS reached the hook exactly once.
+    std::sort(log.numbers.begin(), log.numbers.end());
+    EXPECT_EQ(log.numbers, sent);
 }
 
 // --- the secure port ----------------------------------------------------------------------

@@ -636,9 +636,9 @@ TEST_F(WSClientTest, NotificationWindowDispatchesToTheHooks) {
     }
     ASSERT_NE(client.GetNotifyWindow(), nullptr);
     const std::intptr_t lParam = (7 << 16) | 3;
-    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifyEventA, 0, lParam);
-    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifyEventB, 0, lParam);
-    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifyEventC, 0, lParam);
+    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifySocketEvent, 0, lParam);
+    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifyErrorWordB, 0, lParam);
+    port::SendNotifyWindowMessage(client.GetNotifyWindow(), port::kNotifyErrorWordC, 0, lParam);
     port::SendNotifyWindowMessage(client.GetNotifyWindow(), 1155, 0, lParam);
     EXPECT_EQ(client.events, (std::vector<std::string>{"A 3 7", "B 7", "C 7"}));
 }
