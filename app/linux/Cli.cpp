@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "platform/headless/FileProfileStore.h"
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -142,7 +143,7 @@ private:
     std::string m_folder;
     std::unique_ptr<port::FileProfileStore> m_store;
     // One check reports through the handlers below and shows no windows.
-    port::headless::HeadlessUi m_ui;
+    port::headless::HeadlessUi m_ui{tavlo::res::ProgramResources()};
     std::unique_ptr<CVeskApp> m_app;
     std::unique_ptr<CVeskDlg> m_dlg;
 };

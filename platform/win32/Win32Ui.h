@@ -7,6 +7,7 @@
 
 #include "platform/Ui.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -34,6 +35,18 @@ public:
     std::string GetItemClassName(WindowHandle dialog, int id) const;
     // The window's menu (null when it has none): a native HMENU, for checks.
     void* GetWindowMenu(WindowHandle window) const;
+    // NotifyIconData::cbSize is the size of the 32-bit notification-icon
+    // record of a shell generation (488, 504, or 508 for the whole record);
+    // this is the size of the same generation's record on this platform,
+    // the one passed to the shell. 0 for any other size.
+    static std::uint32_t NotifyIconRecordSize(std::uint32_t size32);
+
+    // Whether the calling thread can host embedded controls now (it is in a
+    // single-threaded COM apartment), for checks.
+    static bool ThreadHostsControls();
+
+    bool InitCommonControls() override;
+    std::unique_ptr<ControlHosting> EnableControlHosting() override;
 
     WindowHandle CreatePopupWindow(const WindowSpec& spec, MessageTarget* target) override;
     void DestroyWindow(WindowHandle window) override;

@@ -1,6 +1,7 @@
 #include "platform/headless/HeadlessUi.h"
 
 #include "platform/Wnd.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/RecordingWnd.h"
 
@@ -58,7 +59,7 @@ std::vector<unsigned> Messages(const RecordingWnd& wnd) {
 // --- Timers -----------------------------------------------------------------
 
 TEST(HeadlessUiTimerTest, FireInTimeOrderWithTiesInSetOrder) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd a(ui);
     RecordingWnd b(ui);
     a.Create("a");
@@ -88,7 +89,7 @@ TEST(HeadlessUiTimerTest, FireInTimeOrderWithTiesInSetOrder) {
 }
 
 TEST(HeadlessUiTimerTest, SetAgainRestartsKillStopsAndShortPeriodsBecomeTenMs) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     std::vector<std::uint64_t> ticks;
@@ -127,7 +128,7 @@ TEST(HeadlessUiTimerTest, SetAgainRestartsKillStopsAndShortPeriodsBecomeTenMs) {
 }
 
 TEST(HeadlessUiTimerTest, KilledInItsHandlerFiresOnceAndDestroyedWindowsLoseTimers) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd oneShot(ui);
     const port::WindowHandle h = oneShot.Create();
     oneShot.SetHandler([&](const ReceivedMessage& m, std::intptr_t&) {
@@ -150,7 +151,7 @@ TEST(HeadlessUiTimerTest, KilledInItsHandlerFiresOnceAndDestroyedWindowsLoseTime
 // --- Messages ------------------------------------------------------------------
 
 TEST(HeadlessUiMessageTest, SentAtOncePostedInOrderWhenPumped) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     wnd.SetHandler([&](const ReceivedMessage& m, std::intptr_t& result) {
@@ -187,7 +188,7 @@ TEST(HeadlessUiMessageTest, SentAtOncePostedInOrderWhenPumped) {
 }
 
 TEST(HeadlessUiMessageTest, DefaultHandlingDragsClosesAndDestroysOwnedWindowsFirst) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd owner(ui);
     const port::WindowHandle o = owner.Create("owner");
     RecordingWnd owned(ui);
@@ -224,7 +225,7 @@ TEST(HeadlessUiMessageTest, DefaultHandlingDragsClosesAndDestroysOwnedWindowsFir
 }
 
 TEST(HeadlessUiMessageTest, ShownWindowsArePaintedWhenTheQueueIsEmpty) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     wnd.Clear();
@@ -250,7 +251,7 @@ TEST(HeadlessUiMessageTest, ShownWindowsArePaintedWhenTheQueueIsEmpty) {
 // A post from another thread wakes a loop on the real clock, which otherwise
 // sleeps.
 TEST(HeadlessUiMessageTest, PostFromAnotherThreadWakesTheRealClockLoop) {
-    HeadlessUi ui(ClockMode::Real);
+    HeadlessUi ui(tavlo::res::ProgramResources(), ClockMode::Real);
     ScriptedDialog dialog(ui);
     std::thread poster;
     dialog.handler = [&](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
@@ -273,7 +274,7 @@ TEST(HeadlessUiMessageTest, PostFromAnotherThreadWakesTheRealClockLoop) {
 // --- Modal dialogs ---------------------------------------------------------------
 
 TEST(HeadlessUiDialogTest, ModalRunInitialisesShowsRunsTimersAndEndsWithTheResult) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     dialog.handler = [&ui](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
         if (m.message == port::kWmInitDialog)
@@ -297,9 +298,19 @@ TEST(HeadlessUiDialogTest, ModalRunInitialisesShowsRunsTimersAndEndsWithTheResul
     EXPECT_EQ(shown[0].window, dialog.window);
 }
 
+// The program's resources and a dialog template 999 without a caption.
+port::ResourceTable WithBareDialog() {
+    port::ResourceTable table = tavlo::res::ProgramResources();
+    port::DialogResource bare;
+    bare.id = 999;
+    bare.pixels = port::Size{150, 100};
+    table.dialogs.push_back(bare);
+    return table;
+}
+
 TEST(HeadlessUiDialogTest, HiddenDuringInitStaysHiddenAndCloseMeansCancel) {
-    HeadlessUi ui;
-    ScriptedDialog dialog(ui, 999); // a template without a caption
+    HeadlessUi ui{WithBareDialog()};
+    ScriptedDialog dialog(ui, 999);
     dialog.handler = [&ui](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
         if (m.message == port::kWmInitDialog) {
             ui.ShowWindow(self.GetSafeHwnd(), port::ShowCommand::Hide);
@@ -326,7 +337,7 @@ TEST(HeadlessUiDialogTest, HiddenDuringInitStaysHiddenAndCloseMeansCancel) {
 }
 
 TEST(HeadlessUiDialogTest, ModalRunNeverHangsOnTheManualClock) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     {
         // No timer at all.
         ScriptedDialog dialog(ui);
@@ -354,7 +365,7 @@ TEST(HeadlessUiDialogTest, ModalRunNeverHangsOnTheManualClock) {
 }
 
 TEST(HeadlessUiDialogTest, IdleHandlerDrivesTheLoopAndMayThrow) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     int idleCalls = 0;
     ui.SetIdleHandler([&] {
@@ -377,10 +388,10 @@ TEST(HeadlessUiDialogTest, IdleHandlerDrivesTheLoopAndMayThrow) {
 // --- Controls ----------------------------------------------------------------------
 
 TEST(HeadlessUiListTest, PrefixSearchIsCaseInsensitiveStartsAfterStartAndWraps) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
-    const int id = IDC_BLOCKED_LIST;
+    const int id = IDC_MAILPROGRAM;                   // unsorted: the items keep this order
     EXPECT_EQ(ui.ListFindPrefix(h, id, -1, "a"), -1); // empty list
     for (const char* item : {"apple", "Banana", "avocado", "cherry"})
         ui.ListAddString(h, id, item);
@@ -402,11 +413,10 @@ TEST(HeadlessUiListTest, PrefixSearchIsCaseInsensitiveStartsAfterStartAndWraps) 
 }
 
 TEST(HeadlessUiListTest, SortedListsInsertInCaseInsensitiveOrderAndKeepTheSelection) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
     const int id = IDC_ACCOUNTS_LIST;
-    ui.SetListSorted(h, id);
     EXPECT_EQ(ui.ListAddString(h, id, "banana"), 0);
     EXPECT_EQ(ui.ListAddString(h, id, "Cherry"), 1);
     ui.ListSetCurSel(h, id, 1);
@@ -443,7 +453,7 @@ port::NotifyIconData IconData(port::WindowHandle h, unsigned flags, const char* 
 }
 
 TEST(HeadlessUiNotifyIconTest, AddFailsWhenPresentModifyAndDeleteWhenAbsent) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     using port::NotifyIconAction;
@@ -525,7 +535,7 @@ TEST(HeadlessUiTextTest, LayOutBreaksWordsAndEndsWithEllipsisWhenTextDoesNotFit)
 // --- Menus, resources, exit --------------------------------------------------------
 
 TEST(HeadlessUiMenuTest, TrackedMenuWaitsForAChoiceThatReachesItsTarget) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd target(ui);
     const port::WindowHandle h = target.Create();
     auto menu = ui.LoadPopupMenu(IDR_TRAY_MENU);
@@ -567,7 +577,7 @@ TEST(HeadlessUiMenuTest, TrackedMenuWaitsForAChoiceThatReachesItsTarget) {
 }
 
 TEST(HeadlessUiResourceTest, KnownResourcesLoadAndRemovedOnesAreMissing) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     using port::headless::ResourceKind;
     EXPECT_EQ(ui.LoadString(IDS_CHECKING_FOR_MAIL), "Checking for new mail");
     EXPECT_EQ(ui.LoadString(IDS_NO_NEW_MAIL), "You have no new mail ");
@@ -592,7 +602,7 @@ TEST(HeadlessUiResourceTest, KnownResourcesLoadAndRemovedOnesAreMissing) {
 }
 
 TEST(HeadlessUiExitTest, ExitProcessRecordsAndThrows) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     std::vector<std::string> heard;
     ui.SetEventListener([&](const port::headless::Event& e) { heard.push_back(Describe(e)); });
     ui.PlaySound("Pling.wav");

@@ -1,6 +1,7 @@
 #include "notify/TaskbarNotifier.h"
 
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/RecordingWnd.h"
 
@@ -74,7 +75,7 @@ protected:
         return last;
     }
 
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd owner{ui};
     CTaskbarNotifier notifier{ui};
     port::WindowHandle popup = nullptr;
@@ -393,7 +394,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeadlessUi ui;
+        HeadlessUi ui{tavlo::res::ProgramResources()};
         ui.SetWorkArea(c.workArea);
         if (c.removed)
             ui.RemoveResource(ResourceKind::Bitmap, IDB_SKIN);
@@ -416,7 +417,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
     }
 
     // A popup that was never created cannot show either.
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     CTaskbarNotifier notifier(ui);
     ASSERT_TRUE(notifier.SetSkin());
     notifier.Show("Tavlo", 800);
@@ -425,7 +426,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
 }
 
 TEST(TaskbarNotifierSkinTest, FailedSkinLoadKeepsThePreviousSkin) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     CTaskbarNotifier notifier(ui);
     ASSERT_TRUE(notifier.SetSkin());
     notifier.SetTextRect(port::Rect{10, 10, 138, 95});

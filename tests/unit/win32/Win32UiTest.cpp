@@ -2,35 +2,24 @@
 // virtual display here) and the program's own resources: the test program
 // links the same compiled resources as tavlo.exe, and one group of checks
 // reads those of the built tavlo.exe itself.
-#ifdef _WIN32
 #include "platform/win32/Win32Ui.h"
 
+#include "notify/SystemTray.h"
 #include "platform/Paths.h"
 #include "platform/Wnd.h"
-#include "platform/win32/ScreenSaver.h"
 #include "res/resource.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
-#endif
-
-#include <gtest/gtest.h>
-#include <string>
 
 namespace {
-
-#ifndef _WIN32
-
-TEST(Win32UiTest, RunsOnWindowsOnly) {
-    GTEST_SKIP() << "no Win32 window system here";
-}
-
-#else
 
 using port::WindowHandle;
 
@@ -92,6 +81,37 @@ class Win32UiTest : public ::testing::Test {
 protected:
     port::win32::Win32Ui m_ui;
 };
+
+// --- Start-up -------------------------------------------------------------------------
+
+// The program's start-up steps 1 and 3: the common controls, and OLE on the
+// user-interface thread for as long as the hosting object lives. On a thread
+// of its own, so that nothing else has touched its COM state.
+TEST_F(Win32UiTest, CommonControlsAndControlHostingStartUp) {
+    using port::win32::Win32Ui;
+    EXPECT_TRUE(m_ui.InitCommonControls());
+    std::vector<bool> hosts;
+    bool madeOuter = false;
+    bool madeInner = false;
+    std::thread ui([&] {
+        hosts.push_back(Win32Ui::ThreadHostsControls());
+        std::unique_ptr<port::ControlHosting> outer = m_ui.EnableControlHosting();
+        madeOuter = outer != nullptr;
+        hosts.push_back(Win32Ui::ThreadHostsControls());
+        {
+            // A second start on the same thread is balanced on its own.
+            const std::unique_ptr<port::ControlHosting> inner = m_ui.EnableControlHosting();
+            madeInner = inner != nullptr;
+        }
+        hosts.push_back(Win32Ui::ThreadHostsControls());
+        outer.reset();
+        hosts.push_back(Win32Ui::ThreadHostsControls());
+    });
+    ui.join();
+    EXPECT_TRUE(madeOuter);
+    EXPECT_TRUE(madeInner);
+    EXPECT_EQ(hosts, (std::vector<bool>{false, true, true, false}));
+}
 
 // --- Windows, timers, posted messages ---------------------------------------------
 
@@ -479,6 +499,49 @@ TEST_F(Win32UiTest, NotificationIconIsAddedChangedAndDeleted) {
     m_ui.DestroyWindow(window);
 }
 
+// The record's 32-bit size names the generation the caller fills; the shell
+// is given this platform's size of the same generation, never a smaller one.
+TEST_F(Win32UiTest, NotificationRecordSizeMatchesTheRecordFilled) {
+    using port::win32::Win32Ui;
+    const bool wide = sizeof(void*) == 8;
+    const struct {
+        std::uint32_t size32;
+        std::uint32_t native;
+    } sizes[] = {
+        {488, wide ? 504u : 488u}, // Windows 2000: 128-byte tip, balloon fields
+        {504, wide ? 520u : 504u}, // XP: the item's GUID
+        {508, wide ? 528u : 508u}, // Vista on: the whole record
+        {88, 0},                   // a 64-byte tip: not what the program fills
+        {0, 0},
+        {528, 0},
+    };
+    for (const auto& s : sizes)
+        EXPECT_EQ(Win32Ui::NotifyIconRecordSize(s.size32), s.native) << s.size32;
+
+    // The tray icon fills the whole record and says so; the shell takes it.
+    CSystemTray tray(m_ui);
+    ASSERT_TRUE(tray.Create(nullptr, TXT_CHECKING_FOR_MAIL, m_ui.LoadIcon(IDI_QUIET)));
+    EXPECT_EQ(Win32Ui::NotifyIconRecordSize(tray.IconData().cbSize), wide ? 528u : 508u);
+    EXPECT_TRUE(tray.SetTooltipText("Work 2 mail."));
+    tray.RemoveIcon();
+
+    // A size of no generation is refused before the shell could misread it.
+    Probe probe;
+    const WindowHandle window = m_ui.CreatePopupWindow(ProbeSpec(""), &probe);
+    ASSERT_NE(window, nullptr);
+    port::NotifyIconData data;
+    data.cbSize = 88;
+    data.hWnd = window;
+    data.uID = IDR_TRAY_MENU;
+    data.uFlags = port::kNifIcon;
+    data.hIcon = m_ui.LoadIcon(IDI_QUIET);
+    EXPECT_FALSE(m_ui.NotifyIcon(port::NotifyIconAction::Add, data));
+    data.cbSize = 508;
+    EXPECT_TRUE(m_ui.NotifyIcon(port::NotifyIconAction::Add, data));
+    EXPECT_TRUE(m_ui.NotifyIcon(port::NotifyIconAction::Delete, data));
+    m_ui.DestroyWindow(window);
+}
+
 // --- Resources and screen -------------------------------------------------------------------
 
 TEST_F(Win32UiTest, ResourcesLoad) {
@@ -567,61 +630,5 @@ TEST(Win32UiProgramResources, TavloExeHoldsTheMainWindowMenusAndStrings) {
     EXPECT_EQ(ui.LoadBitmap(IDB_SKIN)->GetSize(), (port::Size{148, 120}));
     EXPECT_EQ(ui.LoadResourceData(IDR_MAIN_GIF, "GIF").substr(0, 6), "GIF89a");
 }
-
-// --- The announcement animation -----------------------------------------------------------
-
-TEST(Win32ScreenSaverTest, CommandLinesSelectTheMode) {
-    using port::win32::ScreenSaverMode;
-    const struct {
-        std::vector<std::string> arguments;
-        ScreenSaverMode expected;
-    } cases[] = {
-        {{}, ScreenSaverMode::Show},
-        {{"/s"}, ScreenSaverMode::Show},
-        {{"/S"}, ScreenSaverMode::Show},
-        {{"-s"}, ScreenSaverMode::Show},
-        {{"/c"}, ScreenSaverMode::Configure},
-        {{"/c:1234"}, ScreenSaverMode::Configure},
-        {{"/p", "1234"}, ScreenSaverMode::Preview},
-        {{"/P:1234"}, ScreenSaverMode::Preview},
-        {{"/a"}, ScreenSaverMode::Unknown},
-        {{"/save"}, ScreenSaverMode::Unknown},
-        {{"s"}, ScreenSaverMode::Unknown},
-        {{"/"}, ScreenSaverMode::Unknown},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(port::win32::ParseScreenSaverArguments(c.arguments), c.expected)
-            << (c.arguments.empty() ? "(none)" : c.arguments.front());
-}
-
-TEST(Win32ScreenSaverTest, AnimationEndsOnAKeyPressAndOnItsOwn) {
-    using Clock = std::chrono::steady_clock;
-    port::win32::Win32Ui ui;
-    // A key press, from another thread once the window is up.
-    std::atomic<bool> pressed{false};
-    std::thread presser([&] {
-        for (int i = 0; i < 500 && !pressed; ++i) {
-            if (WindowHandle w = ui.FindTopLevelWindow(port::win32::kScreenSaverTitle)) {
-                ui.PostMessage(w, kWmKeyDown, 'A', 0);
-                pressed = true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
-    const auto start = Clock::now();
-    EXPECT_EQ(port::win32::RunScreenSaver(port::win32::ScreenSaverMode::Show, 60000), 0);
-    const auto tookKey = Clock::now() - start;
-    presser.join();
-    EXPECT_TRUE(pressed);
-    EXPECT_LT(tookKey, std::chrono::seconds(30)) << "ended by the key, not by its limit";
-    EXPECT_EQ(ui.FindTopLevelWindow(port::win32::kScreenSaverTitle), nullptr);
-
-    const auto again = Clock::now();
-    EXPECT_EQ(port::win32::RunScreenSaver(port::win32::ScreenSaverMode::Show, 300), 0);
-    EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(250)) << "ran until its limit";
-    EXPECT_EQ(port::win32::RunScreenSaver(port::win32::ScreenSaverMode::Preview), 0);
-}
-
-#endif
 
 } // namespace
