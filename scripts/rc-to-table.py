@@ -121,8 +121,8 @@ WINDOWS_CONSTANTS = {
     "RC_INVOKED": 1,
 }
 
-# The window classes of the control statements and the classes CONTROL may
-# name by keyword or by text, under the names the window system reports.
+# The window classes CONTROL may name (in any case), under the names the
+# window system reports.
 KNOWN_CLASSES = {
     "button": "Button", "edit": "Edit", "static": "Static", "listbox": "ListBox",
     "scrollbar": "ScrollBar", "combobox": "ComboBox",
@@ -297,7 +297,7 @@ class Source:
             or (m.group(1) or m.group(2)) in WINDOWS_CONSTANTS else "0",
             text)
         tokens = Tokens(tokenize(text, where), self, where)
-        value = tokens.expression()
+        value = tokens.condition()
         if not tokens.at_end():
             self.error(where, "cannot read the condition " + text)
         return value != 0
@@ -354,7 +354,7 @@ TOKEN = re.compile(
     r'\s*(?:(?P<string>L?"(?:[^"\\]|\\.|"")*")'
     r"|(?P<number>0[xX][0-9A-Fa-f]+[uUlL]*|\d+[uUlL]*)"
     r"|(?P<name>[A-Za-z_][A-Za-z0-9_]*)"
-    r"|(?P<punct>[,|&+\-~()!{}*/<>=^]+?))")
+    r"|(?P<punct>&&|\|\||==|!=|<=|>=|[,|&+\-~()!{}*/<>=^]))")
 
 
 def tokenize(text, where):
@@ -473,6 +473,30 @@ class Tokens:
             self.pos -= 1
             self.error("expected a text, found %r" % value)
         return unescape(value, where)
+
+    # Conditions of #if: || && == != < > <= >= over expressions.
+    def condition(self):
+        value = self.conjunction()
+        while self.accept("||"):
+            right = self.conjunction()
+            value = 1 if value or right else 0
+        return value
+
+    def conjunction(self):
+        value = self.comparison()
+        while self.accept("&&"):
+            right = self.comparison()
+            value = 1 if value and right else 0
+        return value
+
+    def comparison(self):
+        value = self.expression()
+        for op, test in (("==", lambda a, b: a == b), ("!=", lambda a, b: a != b),
+                         ("<=", lambda a, b: a <= b), (">=", lambda a, b: a >= b),
+                         ("<", lambda a, b: a < b), (">", lambda a, b: a > b)):
+            if self.accept(op):
+                return 1 if test(value, self.expression()) else 0
+        return value
 
     # Expressions: | & + - and unary ~ - NOT, on 32-bit values.
     def expression(self):
@@ -738,11 +762,7 @@ class Parser:
             self.t.expect(",")
             number = self.t.signed()
             self.t.expect(",")
-            cls_kind, cls, _ = self.t.next()
-            if cls_kind == "string":
-                cls = unescape(cls, where)
-            elif cls_kind != "name":
-                self.t.error("expected a window class")
+            cls = self.t.string()
             cls = KNOWN_CLASSES.get(cls.lower(), cls)
             self.t.expect(",")
             style = self.t.style(WS_CHILD_VISIBLE)
