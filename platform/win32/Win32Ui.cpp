@@ -369,6 +369,35 @@ void* Win32Ui::GetWindowMenu(WindowHandle window) const {
     return ::GetMenu(H(window));
 }
 
+std::vector<Win32Ui::ControlView> Win32Ui::GetDialogControls(WindowHandle dialog) const {
+    std::vector<ControlView> controls;
+    // The dialog manager creates the controls in template order, each at
+    // the bottom of the z-order: the child list is the template's order.
+    for (HWND child = ::GetWindow(H(dialog), GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ControlView view;
+        view.id = static_cast<int>(::GetWindowLongPtrA(child, GWLP_ID));
+        char name[256] = {};
+        ::GetClassNameA(child, name, sizeof name);
+        view.className = name;
+        view.style = static_cast<std::uint32_t>(::GetWindowLongPtrA(child, GWL_STYLE));
+        view.exStyle = static_cast<std::uint32_t>(::GetWindowLongPtrA(child, GWL_EXSTYLE));
+        view.text = TextOf(child);
+        RECT r{};
+        ::GetWindowRect(child, &r);
+        ::MapWindowPoints(nullptr, H(dialog), reinterpret_cast<POINT*>(&r), 2);
+        view.rect = FromRect(r);
+        controls.push_back(std::move(view));
+    }
+    return controls;
+}
+
+Rect Win32Ui::MapDialogUnits(WindowHandle dialog, const Rect& units) const {
+    RECT r = ToRect(units);
+    ::MapDialogRect(H(dialog), &r);
+    return FromRect(r);
+}
+
 // --- Start-up ---------------------------------------------------------------------
 
 namespace {

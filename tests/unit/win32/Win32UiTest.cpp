@@ -7,6 +7,7 @@
 #include "notify/SystemTray.h"
 #include "platform/Paths.h"
 #include "platform/Wnd.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -432,6 +434,91 @@ TEST_F(Win32UiTest, ListBoxesSortAndItemsEnableAndCarryTexts) {
         EXPECT_EQ(m_ui.ListAddString(d, IDC_OK_BUTTON, "not a list"), -1);
         EXPECT_EQ(m_ui.ListGetCount(d, 4711), 0);
     });
+}
+
+// The style bits a control of a template has once the window system made
+// it: the dialog manager adds WS_EX_NOPARENTNOTIFY to every control and
+// turns a list box's border into a client edge; list and combo boxes show
+// their scroll bars only when needed (a combo box's belong to its drop
+// list).
+struct Styles {
+    std::uint32_t style;
+    std::uint32_t exStyle;
+    friend bool operator==(const Styles&, const Styles&) = default;
+};
+
+Styles AsCreated(const port::ControlResource& c) {
+    constexpr std::uint32_t kBorder = 0x00800000;
+    constexpr std::uint32_t kScrollBars = 0x00300000;
+    constexpr std::uint32_t kNoParentNotify = 0x00000004;
+    constexpr std::uint32_t kClientEdge = 0x00000200;
+    Styles s{c.style, c.exStyle | kNoParentNotify};
+    if (c.className == "ListBox" || c.className == "ComboBox")
+        s.style &= ~kScrollBars;
+    if (c.className == "ListBox" && (s.style & kBorder) != 0) {
+        s.style &= ~kBorder;
+        s.exStyle |= kClientEdge;
+    }
+    return s;
+}
+
+std::ostream& operator<<(std::ostream& out, const Styles& s) {
+    return out << std::hex << "style 0x" << s.style << ", ex 0x" << s.exStyle << std::dec;
+}
+
+// The headless window system's table of template 102, made from the same
+// resource script, against what the dialog manager makes of the compiled
+// resources: the same controls in the same order, with the same ids, window
+// classes, texts, style bits and places. Places are compared in dialog
+// units: Wine's stand-in for MS Sans Serif is 7 pixels wide on average
+// where Windows' is 6, so the pixels differ here while the units agree.
+TEST_F(Win32UiTest, ResourceTableAgreesWithTheCompiledMainWindowTemplate) {
+    const port::DialogResource* table = tavlo::res::ProgramResources().FindDialog(IDD_VESK_DIALOG);
+    ASSERT_NE(table, nullptr);
+    std::vector<port::win32::Win32Ui::ControlView> real;
+    std::vector<port::Rect> expected;
+    std::string caption;
+    port::Rect client;
+    port::Rect size;
+    WithMainTemplate(m_ui, [&](WindowHandle d) {
+        real = m_ui.GetDialogControls(d);
+        caption = m_ui.GetWindowText(d);
+        client = m_ui.GetClientRect(d);
+        size =
+            m_ui.MapDialogUnits(d, port::Rect{0, 0, table->units.Width(), table->units.Height()});
+        // The dialog manager maps a control's x, y, width and height one by
+        // one (mapping the right edge instead can differ by a pixel).
+        for (const port::ControlResource& c : table->controls) {
+            const port::Rect m = m_ui.MapDialogUnits(
+                d, port::Rect{c.units.left, c.units.top, c.units.Width(), c.units.Height()});
+            expected.push_back(port::Rect{m.left, m.top, m.left + m.right, m.top + m.bottom});
+        }
+    });
+    EXPECT_EQ(caption, table->caption);
+    EXPECT_EQ(client, size);
+    ASSERT_EQ(real.size(), table->controls.size());
+    for (std::size_t i = 0; i < real.size(); ++i) {
+        const port::ControlResource& mine = table->controls[i];
+        SCOPED_TRACE(std::to_string(i) + ": id " + std::to_string(mine.id));
+        EXPECT_EQ(real[i].id, mine.id);
+        EXPECT_STRCASEEQ(real[i].className.c_str(), mine.className.c_str());
+        if (mine.textResource == 0) {
+            EXPECT_EQ(real[i].text, mine.text);
+        }
+        EXPECT_EQ((Styles{real[i].style, real[i].exStyle}), AsCreated(mine));
+        // An image static takes the size of its image, a combo box the
+        // height of its closed field: their places are compared.
+        const bool image = mine.className == "Static" && (mine.style & 0x1F) == 0x0E;
+        const bool combo = mine.className == "ComboBox";
+        EXPECT_EQ(real[i].rect.left, expected[i].left);
+        EXPECT_EQ(real[i].rect.top, expected[i].top);
+        if (!image) {
+            EXPECT_EQ(real[i].rect.right, expected[i].right);
+        }
+        if (!image && !combo) {
+            EXPECT_EQ(real[i].rect.bottom, expected[i].bottom);
+        }
+    }
 }
 
 // --- Menus ------------------------------------------------------------------------------
