@@ -34,12 +34,15 @@ const char* const kUsageText =
     "[--ssl]\n"
     "                          (the password is read from the first line of standard input)\n"
     "       tavlo accounts remove --name NAME [--nth N]\n"
+    "       tavlo accounts export-reg [--app NAME]\n"
     "       tavlo --help | --version\n"
     "\n"
     "run: watch the accounts as the Windows program does (first check after 5.3 s, then every\n"
     "     check interval) and print one timestamped line per tray, popup, sound, animation,\n"
     "     mail program, window and message-box effect; SIGINT/SIGTERM end it.\n"
     "check: one check cycle; prints the report (one line per account with mail).\n"
+    "export-reg: prints the accounts as a registry file (UTF-16) that the Windows program\n"
+    "     reads below HKEY_CURRENT_USER\\Software\\Tavlo\\NAME (default tavlo).\n"
     "\n"
     "The data folder is $TAVLO_HOME, else ~/.config/tavlo. TLS servers are verified against\n"
     "the system's trust store; SSL_CERT_FILE adds a private CA.\n";
@@ -351,7 +354,7 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
     }
     if (command == "accounts") {
         if (argc < 3)
-            return Usage(err, "accounts needs list, add or remove");
+            return Usage(err, "accounts needs list, add, remove or export-reg");
         const std::string sub = argv[2];
         if (sub == "list")
             return CommandAccountsList(argc, argv, out, err);
