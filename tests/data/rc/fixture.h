@@ -1,4 +1,6 @@
 /* Ids and texts of the resource-script fixture, in the style of resource.h. */
+/* The layout (a definition over two lines) is what is tested. */
+/* clang-format off */
 #define IDD_FIXTURE 233
 #define IDD_PLAIN 1089
 #define IDD_SYSTEM_FONT 100
