@@ -367,7 +367,7 @@ TEST_F(Win32UiTest, FrameworkDialogEndsThroughTheDialogManager) {
 // --- Controls -----------------------------------------------------------------------
 
 // Runs template 102 hidden and calls body with it once it is up.
-template <class Body> void WithMainTemplate(port::win32::Win32Ui& ui, Body body) {
+template <class Body> void WithTemplate(port::win32::Win32Ui& ui, int templateId, Body body) {
     Probe host(
         [&](WindowHandle d, unsigned message, std::uintptr_t, std::intptr_t, std::intptr_t&) {
             if (message == port::kWmInitDialog) {
@@ -381,7 +381,11 @@ template <class Body> void WithMainTemplate(port::win32::Win32Ui& ui, Body body)
             }
             return false;
         });
-    ASSERT_EQ(ui.RunModalDialog(IDD_VESK_DIALOG, &host, nullptr), 1);
+    ASSERT_EQ(ui.RunModalDialog(templateId, &host, nullptr), 1) << "template " << templateId;
+}
+
+template <class Body> void WithMainTemplate(port::win32::Win32Ui& ui, Body body) {
+    WithTemplate(ui, IDD_VESK_DIALOG, body);
 }
 
 TEST_F(Win32UiTest, DropDownListKeepsInsertionOrderAndPrefixSearchWraps) {
@@ -466,58 +470,92 @@ std::ostream& operator<<(std::ostream& out, const Styles& s) {
     return out << std::hex << "style 0x" << s.style << ", ex 0x" << s.exStyle << std::dec;
 }
 
-// The headless window system's table of template 102, made from the same
-// resource script, against what the dialog manager makes of the compiled
-// resources: the same controls in the same order, with the same ids, window
-// classes, texts, style bits and places. Places are compared in dialog
-// units: Wine's stand-in for MS Sans Serif is 7 pixels wide on average
-// where Windows' is 6, so the pixels differ here while the units agree.
-TEST_F(Win32UiTest, ResourceTableAgreesWithTheCompiledMainWindowTemplate) {
-    const port::DialogResource* table = tavlo::res::ProgramResources().FindDialog(IDD_VESK_DIALOG);
-    ASSERT_NE(table, nullptr);
-    std::vector<port::win32::Win32Ui::ControlView> real;
-    std::vector<port::Rect> expected;
-    std::string caption;
-    port::Rect client;
-    port::Rect size;
-    WithMainTemplate(m_ui, [&](WindowHandle d) {
-        real = m_ui.GetDialogControls(d);
-        caption = m_ui.GetWindowText(d);
-        client = m_ui.GetClientRect(d);
-        size =
-            m_ui.MapDialogUnits(d, port::Rect{0, 0, table->units.Width(), table->units.Height()});
-        // The dialog manager maps a control's x, y, width and height one by
-        // one (mapping the right edge instead can differ by a pixel).
-        for (const port::ControlResource& c : table->controls) {
-            const port::Rect m = m_ui.MapDialogUnits(
-                d, port::Rect{c.units.left, c.units.top, c.units.Width(), c.units.Height()});
-            expected.push_back(port::Rect{m.left, m.top, m.left + m.right, m.top + m.bottom});
+// The headless window system's table of every dialog template, made from
+// the same resource script, against what the dialog manager makes of the
+// compiled resources: the same controls in the same order, with the same
+// ids, window classes, texts, style bits and places. Places are compared in
+// dialog units: Wine's stand-in for MS Sans Serif is 7 pixels wide on
+// average where Windows' is 6, so the pixels differ here while the units
+// agree.
+TEST_F(Win32UiTest, ResourceTableAgreesWithTheCompiledTemplates) {
+    const port::ResourceTable& resources = tavlo::res::ProgramResources();
+    ASSERT_NE(resources.FindDialog(IDD_VESK_DIALOG), nullptr);
+    for (const port::DialogResource& table : resources.dialogs) {
+        SCOPED_TRACE("template " + std::to_string(table.id));
+        std::vector<port::win32::Win32Ui::ControlView> real;
+        std::vector<port::Rect> expected;
+        std::string caption;
+        port::Rect client;
+        port::Rect size;
+        WithTemplate(m_ui, table.id, [&](WindowHandle d) {
+            real = m_ui.GetDialogControls(d);
+            caption = m_ui.GetWindowText(d);
+            client = m_ui.GetClientRect(d);
+            size =
+                m_ui.MapDialogUnits(d, port::Rect{0, 0, table.units.Width(), table.units.Height()});
+            // The dialog manager maps a control's x, y, width and height one
+            // by one (mapping the right edge instead can differ by a pixel).
+            for (const port::ControlResource& c : table.controls) {
+                const port::Rect m = m_ui.MapDialogUnits(
+                    d, port::Rect{c.units.left, c.units.top, c.units.Width(), c.units.Height()});
+                expected.push_back(port::Rect{m.left, m.top, m.left + m.right, m.top + m.bottom});
+            }
+        });
+        EXPECT_EQ(caption, table.caption);
+        EXPECT_EQ(client, size);
+        ASSERT_EQ(real.size(), table.controls.size());
+        for (std::size_t i = 0; i < real.size(); ++i) {
+            const port::ControlResource& mine = table.controls[i];
+            SCOPED_TRACE(std::to_string(i) + ": id " + std::to_string(mine.id));
+            EXPECT_EQ(real[i].id, mine.id);
+            EXPECT_STRCASEEQ(real[i].className.c_str(), mine.className.c_str());
+            if (mine.textResource == 0) {
+                EXPECT_EQ(real[i].text, mine.text);
+            }
+            EXPECT_EQ((Styles{real[i].style, real[i].exStyle}), AsCreated(mine));
+            // An image static takes the size of its image, a combo box the
+            // height of its closed field: their places are compared.
+            const bool image = mine.className == "Static" && (mine.style & 0x1F) == 0x0E;
+            const bool combo = mine.className == "ComboBox";
+            EXPECT_EQ(real[i].rect.left, expected[i].left);
+            EXPECT_EQ(real[i].rect.top, expected[i].top);
+            if (!image) {
+                EXPECT_EQ(real[i].rect.right, expected[i].right);
+            }
+            if (!image && !combo) {
+                EXPECT_EQ(real[i].rect.bottom, expected[i].bottom);
+            }
         }
-    });
-    EXPECT_EQ(caption, table->caption);
-    EXPECT_EQ(client, size);
-    ASSERT_EQ(real.size(), table->controls.size());
-    for (std::size_t i = 0; i < real.size(); ++i) {
-        const port::ControlResource& mine = table->controls[i];
-        SCOPED_TRACE(std::to_string(i) + ": id " + std::to_string(mine.id));
-        EXPECT_EQ(real[i].id, mine.id);
-        EXPECT_STRCASEEQ(real[i].className.c_str(), mine.className.c_str());
-        if (mine.textResource == 0) {
-            EXPECT_EQ(real[i].text, mine.text);
+    }
+}
+
+// The rest of the table against the compiled resources: every string,
+// the items of every menu's first popup, every icon and every bitmap with
+// its size.
+TEST_F(Win32UiTest, ResourceTableStringsMenusAndImagesAgreeWithTheCompiledOnes) {
+    const port::ResourceTable& resources = tavlo::res::ProgramResources();
+    ASSERT_FALSE(resources.strings.empty());
+    for (const port::StringResource& string : resources.strings)
+        EXPECT_EQ(m_ui.LoadString(string.id), string.text) << "string " << string.id;
+    ASSERT_FALSE(resources.menus.empty());
+    for (const port::MenuResource& menu : resources.menus) {
+        SCOPED_TRACE("menu " + std::to_string(menu.id));
+        const auto popup = m_ui.LoadPopupMenu(menu.id);
+        ASSERT_NE(popup, nullptr);
+        ASSERT_FALSE(menu.popups.empty());
+        const auto& items = menu.popups.front().items;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            const int command = items[i].command == 0 ? -1 : static_cast<int>(items[i].command);
+            EXPECT_EQ(popup->GetItemId(static_cast<int>(i)), command) << "position " << i;
         }
-        EXPECT_EQ((Styles{real[i].style, real[i].exStyle}), AsCreated(mine));
-        // An image static takes the size of its image, a combo box the
-        // height of its closed field: their places are compared.
-        const bool image = mine.className == "Static" && (mine.style & 0x1F) == 0x0E;
-        const bool combo = mine.className == "ComboBox";
-        EXPECT_EQ(real[i].rect.left, expected[i].left);
-        EXPECT_EQ(real[i].rect.top, expected[i].top);
-        if (!image) {
-            EXPECT_EQ(real[i].rect.right, expected[i].right);
-        }
-        if (!image && !combo) {
-            EXPECT_EQ(real[i].rect.bottom, expected[i].bottom);
-        }
+        EXPECT_EQ(popup->GetItemId(static_cast<int>(items.size())), -1) << "no more items";
+    }
+    for (const int icon : resources.icons)
+        EXPECT_NE(m_ui.LoadIcon(icon), nullptr) << "icon " << icon;
+    for (const port::BitmapResource& bitmap : resources.bitmaps) {
+        const auto loaded = m_ui.LoadBitmap(bitmap.id);
+        ASSERT_NE(loaded, nullptr) << "bitmap " << bitmap.id;
+        EXPECT_EQ(loaded->GetSize(), bitmap.size) << "bitmap " << bitmap.id;
     }
 }
 
