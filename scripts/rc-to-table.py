@@ -142,7 +142,6 @@ CONTROL_STATEMENTS = {
     "ICON": ("Static", 0x3, 0x3, True),
     "PUSHBUTTON": ("Button", 0x0 | WS_TABSTOP, 0x0 | WS_TABSTOP, True),
     "DEFPUSHBUTTON": ("Button", 0x1 | WS_TABSTOP, 0x1 | WS_TABSTOP, True),
-    "PUSHBOX": ("Button", 0xA, 0xA | WS_TABSTOP, True),
     "CHECKBOX": ("Button", 0x2 | WS_TABSTOP, 0x2 | WS_TABSTOP, True),
     "AUTOCHECKBOX": ("Button", 0x3 | WS_TABSTOP, 0x3 | WS_TABSTOP, True),
     "RADIOBUTTON": ("Button", 0x4, 0x4 | WS_TABSTOP, True),

@@ -260,6 +260,9 @@ class ScriptFailureTest(unittest.TestCase):
              "no base units known for the font Comic Sans MS 9"),
             ("1 DIALOGEX 0,0,10,10\nBEGIN\n    SPINNER 5, 1, 1, 1, 1\nEND\n",
              "unknown control statement 'SPINNER'"),
+            # windres gives PUSHBOX a style of its own: not read rather than read wrong.
+            ('1 DIALOGEX 0,0,10,10\nBEGIN\n    PUSHBOX "x", 5, 1, 1, 1, 1\nEND\n',
+             "unknown control statement 'PUSHBOX'"),
             ('#define F(x) x\n1 MENU\nBEGIN\n POPUP "a"\n BEGIN\n  MENUITEM "b", F(2)\n'
              ' END\nEND\n', "F is a function-like macro"),
             ('STRINGTABLE\nBEGIN\n 1 "\\q"\nEND\n', "unknown escape \\q"),
