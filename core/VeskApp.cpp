@@ -3,6 +3,8 @@
 #include "core/VeskDlg.h"
 #include "platform/Socket.h"
 
+#include <memory>
+
 namespace {
 
 constexpr const char* kSocketStartupFailed = "Fel 0105";
@@ -14,10 +16,17 @@ bool CVeskApp::StartSocketLayer() {
 }
 
 bool CVeskApp::InitInstance() {
+    // Failures here go unreported: the dialogs fall back to what the
+    // system offers.
+    m_ui.InitCommonControls();
+
     if (!StartSocketLayer() && !StartSocketLayer()) {
         m_ui.MessageBox(nullptr, kSocketStartupFailed, m_strAppName, port::kMbOk);
         return false;
     }
+
+    // For the animated pictures' loader, until the modal run is over.
+    const std::unique_ptr<port::ControlHosting> hosting = m_ui.EnableControlHosting();
 
     // The constructor may find a running copy and end this process; the
     // window makes itself the application's main window when it is created.

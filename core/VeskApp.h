@@ -22,9 +22,10 @@ public:
     CVeskApp(const CVeskApp&) = delete;
     CVeskApp& operator=(const CVeskApp&) = delete;
 
-    // Starts the socket layer (a second attempt when the first fails; "Fel
-    // 0105" when both fail), then runs the main window modally for the life
-    // of the process. Returns false, after which the process ends.
+    // Sets up the common controls, starts the socket layer (a second
+    // attempt when the first fails; "Fel 0105" when both fail), enables the
+    // hosting of embedded controls, then runs the main window modally for
+    // the life of the process. Returns false, after which the process ends.
     virtual bool InitInstance();
 
     std::uint32_t GetProfileInt(const std::string& section, const std::string& name,

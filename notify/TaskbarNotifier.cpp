@@ -238,11 +238,11 @@ void CTaskbarNotifier::OnDisappearingTick() {
         break;
     }
     if (!sliding) {
-        // Hide leaves the window hidden at zero size; it is not moved back,
-        // so the next Show starts from a zero-size window again.
+        // Hide parks the window at zero size; the move below then puts the
+        // hidden window back at its end position in its full size, so the
+        // next Show starts from there.
         m_ui.KillTimer(m_hWnd, kTimerDisappearing);
         Hide();
-        return;
     }
     MoveToCurrent();
 }

@@ -210,6 +210,15 @@ struct NotifyIconData {
     char szTip[128] = {}; // NUL-terminated: at most 127 characters
 };
 
+// --- Start-up -----------------------------------------------------------------
+
+// While one lives, the thread that made it can host embedded controls (the
+// objects of the picture loader among them); its end undoes that.
+class ControlHosting {
+public:
+    virtual ~ControlHosting() = default;
+};
+
 // --- Windows ------------------------------------------------------------------
 
 // Receives the messages of one window. OnMessage returns false for
@@ -238,6 +247,14 @@ struct WindowSpec {
 class Ui {
 public:
     virtual ~Ui() = default;
+
+    // Start-up of a dialog program: the window classes of the common
+    // controls. False when they could not be set up.
+    virtual bool InitCommonControls() = 0;
+    // Enables the hosting of embedded controls on the calling thread (the
+    // user-interface thread) until the result is destroyed; null when that
+    // failed.
+    virtual std::unique_ptr<ControlHosting> EnableControlHosting() = 0;
 
     // Windows. Creation sends kWmCreate to target before it returns.
     virtual WindowHandle CreatePopupWindow(const WindowSpec& spec, MessageTarget* target) = 0;

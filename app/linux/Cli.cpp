@@ -12,6 +12,7 @@
 #include "platform/Socket.h"
 #include "platform/headless/FileProfileStore.h"
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -34,12 +35,15 @@ const char* const kUsageText =
     "[--ssl]\n"
     "                          (the password is read from the first line of standard input)\n"
     "       tavlo accounts remove --name NAME [--nth N]\n"
+    "       tavlo accounts export-reg [--app NAME]\n"
     "       tavlo --help | --version\n"
     "\n"
     "run: watch the accounts as the Windows program does (first check after 5.3 s, then every\n"
     "     check interval) and print one timestamped line per tray, popup, sound, animation,\n"
     "     mail program, window and message-box effect; SIGINT/SIGTERM end it.\n"
     "check: one check cycle; prints the report (one line per account with mail).\n"
+    "export-reg: prints the accounts as a registry file (UTF-16) that the Windows program\n"
+    "     reads below HKEY_CURRENT_USER\\Software\\Tavlo\\NAME (default tavlo).\n"
     "\n"
     "The data folder is $TAVLO_HOME, else ~/.config/tavlo. TLS servers are verified against\n"
     "the system's trust store; SSL_CERT_FILE adds a private CA.\n";
@@ -139,7 +143,7 @@ private:
     std::string m_folder;
     std::unique_ptr<port::FileProfileStore> m_store;
     // One check reports through the handlers below and shows no windows.
-    port::headless::HeadlessUi m_ui;
+    port::headless::HeadlessUi m_ui{tavlo::res::ProgramResources()};
     std::unique_ptr<CVeskApp> m_app;
     std::unique_ptr<CVeskDlg> m_dlg;
 };
@@ -349,7 +353,7 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
     }
     if (command == "accounts") {
         if (argc < 3)
-            return Usage(err, "accounts needs list, add or remove");
+            return Usage(err, "accounts needs list, add, remove or export-reg");
         const std::string sub = argv[2];
         if (sub == "list")
             return CommandAccountsList(argc, argv, out, err);

@@ -5,6 +5,7 @@
 #include "core/VeskApp.h"
 #include "platform/Paths.h"
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 
 #include <atomic>
@@ -368,7 +369,7 @@ int CommandRun(std::ostream& out, std::ostream& err) {
     }
 
     const std::unique_ptr<port::FileProfileStore> store = OpenSettings(folder, err);
-    HeadlessUi ui(port::headless::ClockMode::Real);
+    HeadlessUi ui(tavlo::res::ProgramResources(), port::headless::ClockMode::Real);
     StopSignals signals(ui);
     const std::string player = FindSoundPlayer();
     EffectPrinter printer(ui, ReadMyAnimation(*store, port::ExecutablePath()));

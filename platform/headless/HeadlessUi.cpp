@@ -1,7 +1,5 @@
 #include "platform/headless/HeadlessUi.h"
 
-#include "res/resource.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +11,11 @@ namespace {
 
 // USER_TIMER_MINIMUM: Windows raises shorter timer periods to 10 ms.
 constexpr unsigned kTimerMinimumMs = 10;
+
+// Style bits the controls act on.
+constexpr std::uint32_t kWsDisabled = 0x08000000;
+constexpr std::uint32_t kLbsSort = 0x0002;
+constexpr std::uint32_t kCbsSort = 0x0100;
 
 // Fake handles. Windows are numbered in steps of 16, so a window's device
 // context token (handle + 1) can never be taken for a window.
@@ -32,62 +35,6 @@ int IconIdOf(IconHandle icon) {
         return 0;
     return static_cast<int>((value - kIconBase) / 16);
 }
-
-// The program's resources.
-struct StringResource {
-    int id;
-    const char* text;
-};
-constexpr StringResource kStrings[] = {
-    {IDS_CHECKING_FOR_MAIL, TXT_CHECKING_FOR_MAIL},
-    {IDS_ABOUTBOX, TXT_ABOUTBOX},
-    {IDS_NO_NEW_MAIL, TXT_NO_NEW_MAIL},
-    {IDS_POPUP_TITLE, TXT_POPUP_TITLE},
-};
-
-std::vector<MenuPopup> MenuPopups(int menuId) {
-    switch (menuId) {
-    case IDR_TRAY_MENU:
-        return {{"", // one popup, never shown as a bar
-                 {{ID_CHECK_MAIL, TXT_MENU_CHECK_MAIL},
-                  {0, ""},
-                  {ID_OPEN, TXT_MENU_OPEN},
-                  {0, ""},
-                  {ID_APP_EXIT_CMD, TXT_MENU_EXIT}}}};
-    case IDR_MAIN_MENU:
-        return {{TXT_MENU_FILE,
-                 {{ID_CHECK_MAIL, TXT_MENU_CHECK_MAIL},
-                  {ID_SETTINGS, TXT_MENU_SETTINGS},
-                  {0, ""},
-                  {ID_CLOSE, TXT_MENU_CLOSE},
-                  {ID_APP_EXIT_CMD, TXT_MENU_EXIT}}},
-                {TXT_MENU_HELP,
-                 {{ID_CHECK_UPDATE, TXT_MENU_CHECK_UPDATE},
-                  {ID_VISIT_HOMEPAGE, TXT_MENU_HOMEPAGE},
-                  {0, ""},
-                  {ID_ABOUT, TXT_MENU_ABOUT}}}};
-    default:
-        return {};
-    }
-}
-
-bool IsIconResource(int id) {
-    return id == IDI_MAIL || id == IDI_QUIET;
-}
-
-// Dialog templates: caption and size in pixels (dialog units of MS Sans
-// Serif 8 are 1.5 x 1.625 pixels).
-struct DialogTemplate {
-    int id;
-    const char* caption;
-    int width;
-    int height;
-};
-constexpr DialogTemplate kDialogs[] = {
-    {IDD_VESK_DIALOG, TXT_MAIN_CAPTION, 249, 336},
-};
-constexpr int kDefaultDialogWidth = 300;
-constexpr int kDefaultDialogHeight = 200;
 
 // Case folding of the list controls: ASCII and the Windows-1252 letters.
 unsigned char Fold(unsigned char c) {
@@ -488,12 +435,20 @@ private:
     bool m_transparent = false;
 };
 
+// --- Start-up ----------------------------------------------------------------------
+
+std::unique_ptr<ControlHosting> HeadlessUi::EnableControlHosting() {
+    return std::make_unique<ControlHosting>();
+}
+
 // --- Construction, clock, loop -------------------------------------------------
 
-HeadlessUi::HeadlessUi(ClockMode mode) : m_mode(mode), m_start(std::chrono::steady_clock::now()) {
-    m_bitmapSizes[IDB_SKIN] = Size{IDB_SKIN_WIDTH, IDB_SKIN_HEIGHT};
-    m_bitmapSizes[IDB_ACCOUNTS_FRAME] = Size{32, 32};
-    m_bitmapSizes[IDB_BLOCKED_FRAME] = Size{32, 32};
+HeadlessUi::HeadlessUi(ClockMode mode) : HeadlessUi(ResourceTable{}, mode) {}
+
+HeadlessUi::HeadlessUi(ResourceTable resources, ClockMode mode)
+    : m_mode(mode), m_start(std::chrono::steady_clock::now()), m_resources(std::move(resources)) {
+    for (const BitmapResource& bitmap : m_resources.bitmaps)
+        m_bitmapSizes[bitmap.id] = bitmap.size;
 }
 
 HeadlessUi::~HeadlessUi() = default;
@@ -984,14 +939,21 @@ WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* targe
     info.owner = owner;
     info.isDialog = true;
     info.templateId = templateId;
-    info.rect = Rect{0, 0, kDefaultDialogWidth, kDefaultDialogHeight};
-    for (const DialogTemplate& known : kDialogs) {
-        if (known.id == templateId) {
-            info.title = known.caption;
-            info.rect = Rect{0, 0, known.width, known.height};
-        }
-    }
+    // As the dialog manager: no template, no dialog.
+    const DialogResource* dialog = m_resources.FindDialog(templateId);
+    if (dialog == nullptr)
+        return nullptr;
+    info.title = dialog->caption;
+    info.rect = Rect{0, 0, dialog->pixels.cx, dialog->pixels.cy};
     const WindowHandle handle = NewWindow(std::move(info), target);
+    // The controls exist before the dialog hears of its creation.
+    for (const ControlResource& resource : dialog->controls) {
+        Control control;
+        control.resource = resource;
+        control.text = resource.text;
+        control.enabled = (resource.style & kWsDisabled) == 0;
+        Find(handle)->controls.push_back(std::move(control));
+    }
     if (SendMessage(handle, kWmCreate, 0, 0) == -1) {
         DestroyWindow(handle);
         return nullptr;
@@ -1070,19 +1032,46 @@ void HeadlessUi::EndDialog(WindowHandle dialog, int result) {
 
 // --- Controls ----------------------------------------------------------------------
 
-HeadlessUi::Control* HeadlessUi::FindControl(WindowHandle dialog, int id) {
-    Window* window = Find(dialog);
-    if (window == nullptr)
-        return nullptr;
-    return &window->controls[id]; // made on first use
-}
-
 const HeadlessUi::Control* HeadlessUi::FindControl(WindowHandle dialog, int id) const {
     const Window* window = Find(dialog);
     if (window == nullptr)
         return nullptr;
-    const auto it = window->controls.find(id);
-    return it == window->controls.end() ? nullptr : &it->second;
+    // The first one with the id, as GetDlgItem finds it.
+    for (const Control& control : window->controls) {
+        if (control.resource.id == id)
+            return &control;
+    }
+    return nullptr;
+}
+
+HeadlessUi::Control* HeadlessUi::FindControl(WindowHandle dialog, int id) {
+    return const_cast<Control*>(std::as_const(*this).FindControl(dialog, id));
+}
+
+const HeadlessUi::Control* HeadlessUi::FindList(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    return control != nullptr && control->IsList() ? control : nullptr;
+}
+
+HeadlessUi::Control* HeadlessUi::FindList(WindowHandle dialog, int id) {
+    return const_cast<Control*>(std::as_const(*this).FindList(dialog, id));
+}
+
+std::vector<ControlInfo> HeadlessUi::Controls(WindowHandle dialog) const {
+    const Window* window = Find(dialog);
+    return window != nullptr ? window->controls : std::vector<ControlInfo>{};
+}
+
+const ControlInfo* HeadlessUi::FindControlInfo(WindowHandle dialog, int id) const {
+    return FindControl(dialog, id);
+}
+
+bool HeadlessUi::PressButton(WindowHandle dialog, int id) {
+    const Control* control = FindControl(dialog, id);
+    if (control == nullptr || !control->enabled || control->resource.className != "Button")
+        return false;
+    SendMessage(dialog, kWmCommand, MakeCommandParam(static_cast<unsigned>(id)), 0);
+    return true;
 }
 
 void HeadlessUi::SetItemText(WindowHandle dialog, int id, const std::string& text) {
@@ -1102,23 +1091,17 @@ void HeadlessUi::EnableItem(WindowHandle dialog, int id, bool enable) {
 
 bool HeadlessUi::IsItemEnabled(WindowHandle dialog, int id) const {
     const Control* control = FindControl(dialog, id);
-    if (control == nullptr)
-        return Find(dialog) != nullptr; // a control not touched yet is enabled
-    return control->enabled;
-}
-
-void HeadlessUi::SetListSorted(WindowHandle dialog, int id, bool sorted) {
-    if (Control* control = FindControl(dialog, id))
-        control->sorted = sorted;
+    return control != nullptr && control->enabled;
 }
 
 int HeadlessUi::ListAddString(WindowHandle dialog, int id, const std::string& text) {
-    Control* control = FindControl(dialog, id);
+    Control* control = FindList(dialog, id);
     if (control == nullptr)
         return -1;
     auto& items = control->items;
     auto position = items.end();
-    if (control->sorted)
+    const std::uint32_t sort = control->resource.className == "ListBox" ? kLbsSort : kCbsSort;
+    if ((control->resource.style & sort) != 0)
         position = std::upper_bound(items.begin(), items.end(), text, LessFolded);
     const int index = static_cast<int>(position - items.begin());
     items.insert(position, text);
@@ -1128,19 +1111,21 @@ int HeadlessUi::ListAddString(WindowHandle dialog, int id, const std::string& te
 }
 
 void HeadlessUi::ListResetContent(WindowHandle dialog, int id) {
-    if (Control* control = FindControl(dialog, id)) {
+    if (Control* control = FindList(dialog, id)) {
         control->items.clear();
         control->curSel = -1;
+        if (control->resource.className == "ComboBox")
+            control->text.clear();
     }
 }
 
 int HeadlessUi::ListGetCount(WindowHandle dialog, int id) const {
-    const Control* control = FindControl(dialog, id);
+    const Control* control = FindList(dialog, id);
     return control != nullptr ? static_cast<int>(control->items.size()) : 0;
 }
 
 std::string HeadlessUi::ListGetText(WindowHandle dialog, int id, int index) const {
-    const Control* control = FindControl(dialog, id);
+    const Control* control = FindList(dialog, id);
     if (control == nullptr || index < 0 || static_cast<std::size_t>(index) >= control->items.size())
         return std::string();
     return control->items[static_cast<std::size_t>(index)];
@@ -1148,7 +1133,7 @@ std::string HeadlessUi::ListGetText(WindowHandle dialog, int id, int index) cons
 
 int HeadlessUi::ListFindPrefix(WindowHandle dialog, int id, int start,
                                const std::string& text) const {
-    const Control* control = FindControl(dialog, id);
+    const Control* control = FindList(dialog, id);
     if (control == nullptr || control->items.empty())
         return -1;
     const int count = static_cast<int>(control->items.size());
@@ -1163,23 +1148,27 @@ int HeadlessUi::ListFindPrefix(WindowHandle dialog, int id, int start,
 }
 
 int HeadlessUi::ListGetCurSel(WindowHandle dialog, int id) const {
-    const Control* control = FindControl(dialog, id);
+    const Control* control = FindList(dialog, id);
     return control != nullptr ? control->curSel : -1;
 }
 
 void HeadlessUi::ListSetCurSel(WindowHandle dialog, int id, int index) {
-    if (Control* control = FindControl(dialog, id)) {
+    if (Control* control = FindList(dialog, id)) {
         const bool inRange = index >= 0 && static_cast<std::size_t>(index) < control->items.size();
         control->curSel = inRange ? index : -1;
+        // A combo box shows its selection as its text.
+        if (control->resource.className == "ComboBox")
+            control->text = inRange ? control->items[static_cast<std::size_t>(index)] : "";
     }
 }
 
 // --- Menus -------------------------------------------------------------------------
 
 std::vector<MenuPopup> HeadlessUi::MenuBarResource(int menuId) const {
-    if (m_removed.count({ResourceKind::Menu, menuId}) != 0)
+    const port::MenuResource* menu = m_resources.FindMenu(menuId);
+    if (menu == nullptr || m_removed.count({ResourceKind::Menu, menuId}) != 0)
         return {};
-    return MenuPopups(menuId);
+    return menu->popups;
 }
 
 std::vector<MenuItem> HeadlessUi::MenuResource(int menuId) const {
@@ -1237,24 +1226,21 @@ void HeadlessUi::SetBitmapResource(int id, Size size) {
 }
 
 std::string HeadlessUi::LoadString(int id) const {
-    if (m_removed.count({ResourceKind::String, id}) != 0)
+    const StringResource* string = m_resources.FindString(id);
+    if (string == nullptr || m_removed.count({ResourceKind::String, id}) != 0)
         return std::string();
-    for (const StringResource& s : kStrings) {
-        if (s.id == id)
-            return s.text;
-    }
-    return std::string();
+    return string->text;
 }
 
 IconHandle HeadlessUi::LoadIcon(int id) {
-    if (m_removed.count({ResourceKind::Icon, id}) != 0 || !IsIconResource(id))
+    if (m_removed.count({ResourceKind::Icon, id}) != 0 || !m_resources.HasIcon(id))
         return nullptr;
     return IconFor(id);
 }
 
 int HeadlessUi::IconResourceId(IconHandle icon) const {
     const int id = IconIdOf(icon);
-    return IsIconResource(id) ? id : 0;
+    return id != 0 && m_resources.HasIcon(id) ? id : 0;
 }
 
 std::unique_ptr<Bitmap> HeadlessUi::LoadBitmap(int id) {

@@ -6,6 +6,14 @@
 // tests drive it on a manual clock that they advance themselves; the Linux
 // front end runs it on the real clock and prints its events.
 //
+// The resources (dialog templates, menus, strings, icons, bitmaps) are the
+// table it is given when it is made; it knows no resource of its own. A
+// dialog has the controls its template lists, with their ids, window
+// classes, styles, texts and rectangles; list boxes and combo boxes sort
+// when their style says so. Like the Windows dialog manager it creates no
+// dialog from a template it does not have, and a control id the template
+// does not list names nothing.
+//
 // Semantics follow the Windows window manager where the program can tell the
 // difference: timers are periodic until killed and never shorter than 10 ms
 // (USER_TIMER_MINIMUM), posted messages wait in a FIFO queue, sent ones are
@@ -21,6 +29,7 @@
 // belongs to the thread that runs the message loop.
 #pragma once
 
+#include "platform/Resources.h"
 #include "platform/Ui.h"
 
 #include <chrono>
@@ -121,16 +130,9 @@ struct PaintOp {
     TextLayout layout;        // Text: what became visible
 };
 
-struct MenuItem {
-    unsigned command = 0; // 0: separator
-    std::string text;
-};
-
-// One popup of a menu resource: its title on the menu bar and its items.
-struct MenuPopup {
-    std::string text;
-    std::vector<MenuItem> items;
-};
+// Menu items (command 0: separator) and popups, as the resources give them.
+using MenuItem = MenuItemResource;
+using MenuPopup = MenuPopupResource;
 
 // The menu that Track showed and that is still open.
 struct ShownMenu {
@@ -156,6 +158,19 @@ struct WindowInfo {
     int templateId = 0;
 };
 
+// One control of a dialog: its template, and its state now.
+struct ControlInfo {
+    ControlResource resource; // id, window class, style, template text, rectangle
+    std::string text;         // the text now
+    bool enabled = true;
+    std::vector<std::string> items; // list box and combo box items
+    int curSel = -1;
+
+    bool IsList() const {
+        return resource.className == "ListBox" || resource.className == "ComboBox";
+    }
+};
+
 struct MessageBoxCall {
     WindowHandle owner = nullptr;
     std::string text;
@@ -165,7 +180,11 @@ struct MessageBoxCall {
 
 class HeadlessUi : public Ui {
 public:
+    // Without resources: no dialog, menu, string, icon or bitmap loads.
     explicit HeadlessUi(ClockMode mode = ClockMode::Manual);
+    // With the program's resources (tavlo::res::ProgramResources()) or a
+    // table of a test's own.
+    explicit HeadlessUi(ResourceTable resources, ClockMode mode = ClockMode::Manual);
     ~HeadlessUi() override;
 
     HeadlessUi(const HeadlessUi&) = delete;
@@ -200,8 +219,10 @@ public:
     // --- Test hooks ---------------------------------------------------------
 
     void SetIconic(WindowHandle window, bool iconic);
-    // Makes ListAddString insert in case-insensitive order (LBS_SORT).
-    void SetListSorted(WindowHandle dialog, int id, bool sorted = true);
+    // Clicks a button of a dialog, as BM_CLICK does: sends kWmCommand with
+    // the button's id to the dialog. False (and nothing sent) when the
+    // dialog has no such button or it is disabled.
+    bool PressButton(WindowHandle dialog, int id);
     // Picks an item of the open menu: posts kWmCommand (command, 0) to its
     // target and closes the menu. False when no menu is open or it has no
     // such command.
@@ -261,7 +282,16 @@ public:
     // The resource number of an icon handle of LoadIcon, 0 for others.
     int IconResourceId(IconHandle icon) const;
 
+    // The controls of a dialog in template order (empty for other windows),
+    // and the first one with an id (null when there is none).
+    std::vector<ControlInfo> Controls(WindowHandle dialog) const;
+    const ControlInfo* FindControlInfo(WindowHandle dialog, int id) const;
+
     // --- port::Ui -----------------------------------------------------------
+
+    // Nothing to set up without a screen: both succeed and do nothing.
+    bool InitCommonControls() override { return true; }
+    std::unique_ptr<ControlHosting> EnableControlHosting() override;
 
     WindowHandle CreatePopupWindow(const WindowSpec& spec, MessageTarget* target) override;
     void DestroyWindow(WindowHandle window) override;
@@ -342,18 +372,12 @@ public:
     [[noreturn]] void ExitProcess(int code) override;
 
 private:
-    struct Control {
-        std::string text;
-        bool enabled = true;
-        bool sorted = false;
-        std::vector<std::string> items;
-        int curSel = -1;
-    };
+    using Control = ControlInfo;
     struct Window {
         WindowInfo info;
         MessageTarget* target = nullptr;
-        std::map<int, Control> controls;
-        bool invalid = false; // needs a paint
+        std::vector<Control> controls; // a dialog's, in template order
+        bool invalid = false;          // needs a paint
         bool inInitDialog = false;
         bool hiddenDuringInit = false;
         bool ended = false;
@@ -381,7 +405,9 @@ private:
     const Window* Find(WindowHandle window) const;
     Control* FindControl(WindowHandle dialog, int id);
     const Control* FindControl(WindowHandle dialog, int id) const;
-    Control& ControlOf(WindowHandle dialog, int id);
+    // The control when it is a list box or a combo box.
+    Control* FindList(WindowHandle dialog, int id);
+    const Control* FindList(WindowHandle dialog, int id) const;
     WindowHandle NewWindow(WindowInfo info, MessageTarget* target);
     WindowHandle CreateDialogWindow(int templateId, MessageTarget* target, WindowHandle owner);
     void Record(Event event);
@@ -422,6 +448,7 @@ private:
     std::uint64_t m_modalTimeLimit = 60ull * 60 * 1000;
 
     std::optional<ShownMenu> m_openMenu;
+    const ResourceTable m_resources;
     std::map<std::pair<ResourceKind, int>, bool> m_removed;
     std::map<int, Size> m_bitmapSizes;
 

@@ -3,6 +3,8 @@
 #include "platform/win32/WindowsGateway.h"
 
 // clang-format off
+#include <commctrl.h>
+#include <ole2.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <mmsystem.h>
@@ -365,6 +367,74 @@ std::string Win32Ui::GetItemClassName(WindowHandle dialog, int id) const {
 
 void* Win32Ui::GetWindowMenu(WindowHandle window) const {
     return ::GetMenu(H(window));
+}
+
+std::vector<Win32Ui::ControlView> Win32Ui::GetDialogControls(WindowHandle dialog) const {
+    std::vector<ControlView> controls;
+    // The dialog manager creates the controls in template order, each at
+    // the bottom of the z-order: the child list is the template's order.
+    for (HWND child = ::GetWindow(H(dialog), GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ControlView view;
+        view.id = static_cast<int>(::GetWindowLongPtrA(child, GWLP_ID));
+        char name[256] = {};
+        ::GetClassNameA(child, name, sizeof name);
+        view.className = name;
+        view.style = static_cast<std::uint32_t>(::GetWindowLongPtrA(child, GWL_STYLE));
+        view.exStyle = static_cast<std::uint32_t>(::GetWindowLongPtrA(child, GWL_EXSTYLE));
+        view.text = TextOf(child);
+        RECT r{};
+        ::GetWindowRect(child, &r);
+        ::MapWindowPoints(nullptr, H(dialog), reinterpret_cast<POINT*>(&r), 2);
+        view.rect = FromRect(r);
+        controls.push_back(std::move(view));
+    }
+    return controls;
+}
+
+Rect Win32Ui::MapDialogUnits(WindowHandle dialog, const Rect& units) const {
+    RECT r = ToRect(units);
+    ::MapDialogRect(H(dialog), &r);
+    return FromRect(r);
+}
+
+// --- Start-up ---------------------------------------------------------------------
+
+namespace {
+
+// OLE on this thread from OleInitialize (which also answers S_FALSE when
+// the thread had it already: that call too is balanced) to its end.
+class OleHosting final : public ControlHosting {
+public:
+    OleHosting() = default;
+    ~OleHosting() override { ::OleUninitialize(); }
+    OleHosting(const OleHosting&) = delete;
+    OleHosting& operator=(const OleHosting&) = delete;
+};
+
+} // namespace
+
+bool Win32Ui::InitCommonControls() {
+    // The classes a dialog program of this kind uses (progress, tooltips,
+    // list views and their kin); the plain dialog controls need nothing.
+    INITCOMMONCONTROLSEX init{};
+    init.dwSize = sizeof init;
+    init.dwICC = ICC_WIN95_CLASSES;
+    return ::InitCommonControlsEx(&init) != FALSE;
+}
+
+std::unique_ptr<ControlHosting> Win32Ui::EnableControlHosting() {
+    if (FAILED(::OleInitialize(nullptr)))
+        return nullptr;
+    return std::make_unique<OleHosting>();
+}
+
+bool Win32Ui::ThreadHostsControls() {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(::CoGetApartmentType(&type, &qualifier)))
+        return false;
+    return type == APTTYPE_STA || type == APTTYPE_MAINSTA;
 }
 
 // --- Windows ----------------------------------------------------------------------
@@ -837,11 +907,40 @@ int Win32Ui::ShellMajorVersion() const {
     return static_cast<int>(info.dwMajorVersion);
 }
 
+// The generations of the record by their 32-bit sizes: the shell of
+// Windows 2000 (128-byte tip, balloon fields), of XP (the item's GUID), and
+// of Vista on (the balloon icon, the whole record as declared here).
+static_assert(sizeof(NOTIFYICONDATAA) == NOTIFYICONDATAA_V3_SIZE + sizeof(HICON),
+              "the record is declared in its newest form");
+static_assert(sizeof(void*) != 4 ||
+                  (NOTIFYICONDATAA_V2_SIZE == 488 && NOTIFYICONDATAA_V3_SIZE == 504 &&
+                   sizeof(NOTIFYICONDATAA) == 508),
+              "32-bit sizes of the three generations");
+
+std::uint32_t Win32Ui::NotifyIconRecordSize(std::uint32_t size32) {
+    switch (size32) {
+    case 488:
+        return NOTIFYICONDATAA_V2_SIZE;
+    case 504:
+        return NOTIFYICONDATAA_V3_SIZE;
+    case 508:
+        return sizeof(NOTIFYICONDATAA);
+    default:
+        return 0;
+    }
+}
+
 bool Win32Ui::NotifyIcon(NotifyIconAction action, const NotifyIconData& data) {
+    // The caller's size is that of the 32-bit record of the generation it
+    // fills; the shell is told this platform's size of that generation. The
+    // record below is the whole newest one, zeroed, so every generation's
+    // fields lie inside it. A size of no known generation with a 128-byte
+    // tip would make the shell misread the record: refused.
+    const std::uint32_t size = NotifyIconRecordSize(data.cbSize);
+    if (size == 0)
+        return false;
     NOTIFYICONDATAA record{};
-    // The caller's size is that of the 32-bit record; the platform's own
-    // size of the same generation applies here.
-    record.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    record.cbSize = size;
     record.hWnd = H(data.hWnd);
     record.uID = data.uID;
     record.uFlags = data.uFlags;

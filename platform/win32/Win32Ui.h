@@ -7,8 +7,10 @@
 
 #include "platform/Ui.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace port::win32 {
 
@@ -34,6 +36,32 @@ public:
     std::string GetItemClassName(WindowHandle dialog, int id) const;
     // The window's menu (null when it has none): a native HMENU, for checks.
     void* GetWindowMenu(WindowHandle window) const;
+    // A dialog's controls as the dialog manager made them, for checks: in
+    // template order, each with its id, window class, style bits, text and
+    // rectangle in the dialog's client area.
+    struct ControlView {
+        int id = 0;
+        std::string className;
+        std::uint32_t style = 0;
+        std::uint32_t exStyle = 0;
+        std::string text;
+        Rect rect;
+    };
+    std::vector<ControlView> GetDialogControls(WindowHandle dialog) const;
+    // Dialog units of a dialog's template font in pixels (MapDialogRect).
+    Rect MapDialogUnits(WindowHandle dialog, const Rect& units) const;
+    // NotifyIconData::cbSize is the size of the 32-bit notification-icon
+    // record of a shell generation (488, 504, or 508 for the whole record);
+    // this is the size of the same generation's record on this platform,
+    // the one passed to the shell. 0 for any other size.
+    static std::uint32_t NotifyIconRecordSize(std::uint32_t size32);
+
+    // Whether the calling thread can host embedded controls now (it is in a
+    // single-threaded COM apartment), for checks.
+    static bool ThreadHostsControls();
+
+    bool InitCommonControls() override;
+    std::unique_ptr<ControlHosting> EnableControlHosting() override;
 
     WindowHandle CreatePopupWindow(const WindowSpec& spec, MessageTarget* target) override;
     void DestroyWindow(WindowHandle window) override;

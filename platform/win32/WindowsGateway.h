@@ -1,5 +1,7 @@
 // The one place that includes <windows.h> (and the socket headers, which
-// must come first). Only files under platform/win32/ include this header.
+// must come first). Only the Win32 half of the port (platform/win32/) and
+// the Windows-only programs beside the product (the animation in
+// app/win32/scr/, the UI test driver in tests/ui/) include this header.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN

@@ -19,11 +19,11 @@
 // space), "class:NAME", "hwnd:HEX" or any other text as an exact title.
 // Times are in milliseconds. Exit code 0: done / yes; 1: no / timed out;
 // 2: bad command line or the window does not exist.
+#include "UiDriverSupport.h"
 #include "config/AccountStore.h"
 #include "core/VeskApp.h"
 #include "platform/Autostart.h"
 #include "platform/win32/RegistryProfileStore.h"
-#include "platform/win32/UiDriverSupport.h"
 #include "platform/win32/Win32Ui.h"
 
 #include <chrono>
@@ -86,9 +86,9 @@ WindowHandle FindWindowBySpec(Win32Ui& ui, const std::string& spec) {
     if (spec == "main")
         return ui.FindTopLevelWindow(kMainTitle);
     if (spec.rfind("class:", 0) == 0)
-        return port::win32::FindTopLevelWindowByClass(spec.substr(6));
+        return tavlo::uidriver::FindTopLevelWindowByClass(spec.substr(6));
     if (const WindowHandle named = NamedHandle(spec); named != nullptr)
-        return port::win32::IsExistingWindow(named) ? named : nullptr;
+        return tavlo::uidriver::IsExistingWindow(named) ? named : nullptr;
     return ui.FindTopLevelWindow(spec);
 }
 
@@ -256,7 +256,7 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
     }
     if (command == "foreground") {
         Need(args, 0, "foreground");
-        std::cout << Hex(port::win32::ForegroundWindow()) << '\n';
+        std::cout << Hex(tavlo::uidriver::ForegroundWindow()) << '\n';
         return kYes;
     }
     if (command == "tray-icon" || command == "wait-tray-icon") {
@@ -271,7 +271,7 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
         const bool wanted = waiting ? ToNumber(args[1]) != 0 : true;
         bool present = false;
         const auto look = [&] {
-            present = port::win32::NotifyIconExists(owner, kTrayIconId);
+            present = tavlo::uidriver::NotifyIconExists(owner, kTrayIconId);
             return present == wanted;
         };
         const bool held = waiting ? WaitFor(ToNumber(args[2]), look) : look();

@@ -1,6 +1,7 @@
 #include "platform/headless/HeadlessUi.h"
 
 #include "platform/Wnd.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/RecordingWnd.h"
 
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -58,7 +60,7 @@ std::vector<unsigned> Messages(const RecordingWnd& wnd) {
 // --- Timers -----------------------------------------------------------------
 
 TEST(HeadlessUiTimerTest, FireInTimeOrderWithTiesInSetOrder) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd a(ui);
     RecordingWnd b(ui);
     a.Create("a");
@@ -88,7 +90,7 @@ TEST(HeadlessUiTimerTest, FireInTimeOrderWithTiesInSetOrder) {
 }
 
 TEST(HeadlessUiTimerTest, SetAgainRestartsKillStopsAndShortPeriodsBecomeTenMs) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     std::vector<std::uint64_t> ticks;
@@ -127,7 +129,7 @@ TEST(HeadlessUiTimerTest, SetAgainRestartsKillStopsAndShortPeriodsBecomeTenMs) {
 }
 
 TEST(HeadlessUiTimerTest, KilledInItsHandlerFiresOnceAndDestroyedWindowsLoseTimers) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd oneShot(ui);
     const port::WindowHandle h = oneShot.Create();
     oneShot.SetHandler([&](const ReceivedMessage& m, std::intptr_t&) {
@@ -150,7 +152,7 @@ TEST(HeadlessUiTimerTest, KilledInItsHandlerFiresOnceAndDestroyedWindowsLoseTime
 // --- Messages ------------------------------------------------------------------
 
 TEST(HeadlessUiMessageTest, SentAtOncePostedInOrderWhenPumped) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     wnd.SetHandler([&](const ReceivedMessage& m, std::intptr_t& result) {
@@ -187,7 +189,7 @@ TEST(HeadlessUiMessageTest, SentAtOncePostedInOrderWhenPumped) {
 }
 
 TEST(HeadlessUiMessageTest, DefaultHandlingDragsClosesAndDestroysOwnedWindowsFirst) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd owner(ui);
     const port::WindowHandle o = owner.Create("owner");
     RecordingWnd owned(ui);
@@ -224,7 +226,7 @@ TEST(HeadlessUiMessageTest, DefaultHandlingDragsClosesAndDestroysOwnedWindowsFir
 }
 
 TEST(HeadlessUiMessageTest, ShownWindowsArePaintedWhenTheQueueIsEmpty) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     wnd.Clear();
@@ -250,7 +252,7 @@ TEST(HeadlessUiMessageTest, ShownWindowsArePaintedWhenTheQueueIsEmpty) {
 // A post from another thread wakes a loop on the real clock, which otherwise
 // sleeps.
 TEST(HeadlessUiMessageTest, PostFromAnotherThreadWakesTheRealClockLoop) {
-    HeadlessUi ui(ClockMode::Real);
+    HeadlessUi ui(tavlo::res::ProgramResources(), ClockMode::Real);
     ScriptedDialog dialog(ui);
     std::thread poster;
     dialog.handler = [&](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
@@ -273,7 +275,7 @@ TEST(HeadlessUiMessageTest, PostFromAnotherThreadWakesTheRealClockLoop) {
 // --- Modal dialogs ---------------------------------------------------------------
 
 TEST(HeadlessUiDialogTest, ModalRunInitialisesShowsRunsTimersAndEndsWithTheResult) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     dialog.handler = [&ui](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
         if (m.message == port::kWmInitDialog)
@@ -297,9 +299,19 @@ TEST(HeadlessUiDialogTest, ModalRunInitialisesShowsRunsTimersAndEndsWithTheResul
     EXPECT_EQ(shown[0].window, dialog.window);
 }
 
+// The program's resources and a dialog template 999 without a caption.
+port::ResourceTable WithBareDialog() {
+    port::ResourceTable table = tavlo::res::ProgramResources();
+    port::DialogResource bare;
+    bare.id = 999;
+    bare.pixels = port::Size{150, 100};
+    table.dialogs.push_back(bare);
+    return table;
+}
+
 TEST(HeadlessUiDialogTest, HiddenDuringInitStaysHiddenAndCloseMeansCancel) {
-    HeadlessUi ui;
-    ScriptedDialog dialog(ui, 999); // a template without a caption
+    HeadlessUi ui{WithBareDialog()};
+    ScriptedDialog dialog(ui, 999);
     dialog.handler = [&ui](ScriptedDialog& self, const ReceivedMessage& m, std::intptr_t&) {
         if (m.message == port::kWmInitDialog) {
             ui.ShowWindow(self.GetSafeHwnd(), port::ShowCommand::Hide);
@@ -326,7 +338,7 @@ TEST(HeadlessUiDialogTest, HiddenDuringInitStaysHiddenAndCloseMeansCancel) {
 }
 
 TEST(HeadlessUiDialogTest, ModalRunNeverHangsOnTheManualClock) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     {
         // No timer at all.
         ScriptedDialog dialog(ui);
@@ -354,7 +366,7 @@ TEST(HeadlessUiDialogTest, ModalRunNeverHangsOnTheManualClock) {
 }
 
 TEST(HeadlessUiDialogTest, IdleHandlerDrivesTheLoopAndMayThrow) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     int idleCalls = 0;
     ui.SetIdleHandler([&] {
@@ -377,10 +389,10 @@ TEST(HeadlessUiDialogTest, IdleHandlerDrivesTheLoopAndMayThrow) {
 // --- Controls ----------------------------------------------------------------------
 
 TEST(HeadlessUiListTest, PrefixSearchIsCaseInsensitiveStartsAfterStartAndWraps) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
-    const int id = IDC_BLOCKED_LIST;
+    const int id = IDC_MAILPROGRAM;                   // unsorted: the items keep this order
     EXPECT_EQ(ui.ListFindPrefix(h, id, -1, "a"), -1); // empty list
     for (const char* item : {"apple", "Banana", "avocado", "cherry"})
         ui.ListAddString(h, id, item);
@@ -402,11 +414,10 @@ TEST(HeadlessUiListTest, PrefixSearchIsCaseInsensitiveStartsAfterStartAndWraps) 
 }
 
 TEST(HeadlessUiListTest, SortedListsInsertInCaseInsensitiveOrderAndKeepTheSelection) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     ScriptedDialog dialog(ui);
     const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
     const int id = IDC_ACCOUNTS_LIST;
-    ui.SetListSorted(h, id);
     EXPECT_EQ(ui.ListAddString(h, id, "banana"), 0);
     EXPECT_EQ(ui.ListAddString(h, id, "Cherry"), 1);
     ui.ListSetCurSel(h, id, 1);
@@ -428,6 +439,129 @@ TEST(HeadlessUiListTest, SortedListsInsertInCaseInsensitiveOrderAndKeepTheSelect
     EXPECT_EQ(ui.ListGetCurSel(h, IDC_MAILPROGRAM), -1);
 }
 
+// --- Dialogs from the resource table ------------------------------------------------
+
+// Template 102 as res/tavlo.rc lists it: every control with its kind, id,
+// template text and rectangle (dialog units of MS Sans Serif 8, 6 x 13
+// pixels per 4 x 8 units: x * 1.5, y * 1.625, rounded).
+TEST(HeadlessUiTemplateTest, MainWindowHasEveryControlOfItsTemplate) {
+    HeadlessUi ui{tavlo::res::ProgramResources()};
+    ScriptedDialog dialog(ui);
+    const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(ui.GetWindowText(h), "Tavlo\xA0");
+    EXPECT_EQ(ui.GetWindowRect(h), (port::Rect{0, 0, 249, 336})); // 166 x 207 units
+
+    struct Expected {
+        const char* statement;
+        const char* className;
+        int id;
+        const char* text;
+        port::Rect pixels;
+        bool sorted;
+    };
+    const Expected expected[] = {
+        {"CONTROL", "Static", -1, "", {6, 7, 243, 137}, false},
+        {"CONTROL", "Static", -1, "", {14, 13, 29, 29}, false},
+        {"LTEXT", "Static", IDC_ACCOUNTS_LABEL, "E-postkonton", {39, 18, 159, 31}, false},
+        {"LISTBOX", "ListBox", IDC_ACCOUNTS_LIST, "", {14, 39, 164, 130}, true},
+        {"PUSHBUTTON", "Button", IDC_ACCOUNT_ADD, "L\xE4gg till", {170, 39, 236, 62}, false},
+        {"PUSHBUTTON", "Button", IDC_ACCOUNT_DELETE, "Ta bort", {170, 68, 236, 91}, false},
+        {"PUSHBUTTON", "Button", IDC_ACCOUNT_EDIT, "\xC4ndra", {170, 98, 236, 121}, false},
+        {"LTEXT", "Static", IDC_MAILPROGRAM_LABEL, "E-postprogram", {9, 145, 159, 158}, false},
+        {"COMBOBOX", "ComboBox", IDC_MAILPROGRAM, "", {9, 161, 165, 291}, false},
+        {"CONTROL", "Static", IDC_PICTURE, "", {186, 143, 237, 179}, false},
+        {"CONTROL", "Static", -1, "", {6, 185, 243, 302}, false},
+        {"CONTROL", "Static", -1, "", {14, 192, 29, 208}, false},
+        {"LTEXT",
+         "Static",
+         IDC_BLOCKED_LABEL,
+         "Blockerade avs\xE4ndare / dom\xE4ner",
+         {39, 197, 237, 210},
+         false},
+        {"LISTBOX", "ListBox", IDC_BLOCKED_LIST, "", {14, 218, 164, 296}, true},
+        {"PUSHBUTTON", "Button", IDC_BLOCKED_ADD, "L\xE4gg till", {170, 218, 236, 241}, false},
+        {"PUSHBUTTON", "Button", IDC_BLOCKED_DELETE, "Ta bort", {170, 245, 236, 268}, false},
+        {"PUSHBUTTON", "Button", IDC_BLOCKED_EDIT, "\xC4ndra", {170, 273, 236, 296}, false},
+        {"DEFPUSHBUTTON", "Button", IDC_OK_BUTTON, "OK", {87, 309, 162, 332}, false},
+    };
+    const std::vector<port::headless::ControlInfo> controls = ui.Controls(h);
+    ASSERT_EQ(controls.size(), std::size(expected));
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        const port::ControlResource& c = controls[i].resource;
+        const Expected& e = expected[i];
+        SCOPED_TRACE(std::to_string(i) + ": " + std::to_string(e.id));
+        EXPECT_EQ(c.statement, e.statement);
+        EXPECT_EQ(c.className, e.className);
+        EXPECT_EQ(c.id, e.id);
+        EXPECT_EQ(controls[i].text, e.text);
+        EXPECT_EQ(c.pixels, e.pixels);
+        EXPECT_TRUE(controls[i].enabled);
+        // Every control is a visible child; the lists sort by their style.
+        EXPECT_EQ(c.style & 0x50000000u, 0x50000000u);
+        EXPECT_EQ((c.style & 0x0002u) != 0 && c.className == "ListBox", e.sorted);
+    }
+    // The group frames carry their bitmaps, by resource number.
+    EXPECT_EQ(controls[1].resource.textResource, IDB_ACCOUNTS_FRAME);
+    EXPECT_EQ(controls[11].resource.textResource, IDB_BLOCKED_FRAME);
+    // Style bits as the statements imply them: the default button, the
+    // drop-down list, the list boxes' flags.
+    EXPECT_EQ(ui.FindControlInfo(h, IDC_OK_BUTTON)->resource.style, 0x50010001u);
+    EXPECT_EQ(ui.FindControlInfo(h, IDC_MAILPROGRAM)->resource.style, 0x50210003u);
+    EXPECT_EQ(ui.FindControlInfo(h, IDC_ACCOUNTS_LIST)->resource.style, 0x50A10103u);
+}
+
+TEST(HeadlessUiTemplateTest, ControlsAnswerByIdAsTheDialogManagerDoes) {
+    HeadlessUi ui{tavlo::res::ProgramResources()};
+    ScriptedDialog dialog(ui);
+    std::vector<unsigned> commands;
+    dialog.handler = [&](ScriptedDialog&, const ReceivedMessage& m, std::intptr_t&) {
+        if (m.message == port::kWmCommand && port::LowWord(m.wParam) != port::kIdCancel)
+            commands.push_back(port::LowWord(m.wParam));
+        return false;
+    };
+    const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
+    ASSERT_NE(h, nullptr);
+
+    // Buttons are pressed by id, unless disabled; other controls are no buttons.
+    EXPECT_TRUE(ui.PressButton(h, IDC_ACCOUNT_ADD));
+    ui.EnableItem(h, IDC_ACCOUNT_DELETE, false);
+    EXPECT_FALSE(ui.IsItemEnabled(h, IDC_ACCOUNT_DELETE));
+    EXPECT_FALSE(ui.PressButton(h, IDC_ACCOUNT_DELETE));
+    EXPECT_FALSE(ui.PressButton(h, IDC_ACCOUNTS_LIST));
+    EXPECT_FALSE(ui.PressButton(h, 4711));
+    EXPECT_EQ(commands, std::vector<unsigned>{IDC_ACCOUNT_ADD});
+
+    // An id the template does not list names nothing.
+    ui.SetItemText(h, 4711, "x");
+    EXPECT_EQ(ui.GetItemText(h, 4711), "");
+    EXPECT_FALSE(ui.IsItemEnabled(h, 4711));
+    EXPECT_EQ(ui.FindControlInfo(h, 4711), nullptr);
+    // List operations reach list and combo boxes only.
+    EXPECT_EQ(ui.ListAddString(h, IDC_OK_BUTTON, "not a list"), -1);
+    EXPECT_EQ(ui.ListGetCount(h, IDC_OK_BUTTON), 0);
+    EXPECT_EQ(ui.ListAddString(h, 4711, "x"), -1);
+    // A drop-down list shows its selection as its text.
+    ui.ListAddString(h, IDC_MAILPROGRAM, "Outlook");
+    ui.ListAddString(h, IDC_MAILPROGRAM, "Thunderbird");
+    ui.ListSetCurSel(h, IDC_MAILPROGRAM, 1);
+    EXPECT_EQ(ui.GetItemText(h, IDC_MAILPROGRAM), "Thunderbird");
+    ui.ListResetContent(h, IDC_MAILPROGRAM);
+    EXPECT_EQ(ui.GetItemText(h, IDC_MAILPROGRAM), "");
+
+    // No template, no dialog; without resources there are none at all.
+    ScriptedDialog missing(ui, 4711);
+    EXPECT_EQ(missing.DoModal(), -1);
+    EXPECT_EQ(missing.window, nullptr) << "the target heard nothing";
+    HeadlessUi bare;
+    ScriptedDialog none(bare);
+    EXPECT_EQ(none.DoModal(), -1);
+    EXPECT_EQ(bare.LoadString(IDS_CHECKING_FOR_MAIL), "");
+    EXPECT_EQ(bare.LoadPopupMenu(IDR_TRAY_MENU), nullptr);
+    EXPECT_EQ(bare.LoadIcon(IDI_QUIET), nullptr);
+    EXPECT_EQ(bare.LoadBitmap(IDB_SKIN), nullptr);
+}
+
 // --- Notification area -------------------------------------------------------------
 
 port::NotifyIconData IconData(port::WindowHandle h, unsigned flags, const char* tip) {
@@ -443,7 +577,7 @@ port::NotifyIconData IconData(port::WindowHandle h, unsigned flags, const char* 
 }
 
 TEST(HeadlessUiNotifyIconTest, AddFailsWhenPresentModifyAndDeleteWhenAbsent) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd wnd(ui);
     const port::WindowHandle h = wnd.Create();
     using port::NotifyIconAction;
@@ -525,7 +659,7 @@ TEST(HeadlessUiTextTest, LayOutBreaksWordsAndEndsWithEllipsisWhenTextDoesNotFit)
 // --- Menus, resources, exit --------------------------------------------------------
 
 TEST(HeadlessUiMenuTest, TrackedMenuWaitsForAChoiceThatReachesItsTarget) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd target(ui);
     const port::WindowHandle h = target.Create();
     auto menu = ui.LoadPopupMenu(IDR_TRAY_MENU);
@@ -567,7 +701,7 @@ TEST(HeadlessUiMenuTest, TrackedMenuWaitsForAChoiceThatReachesItsTarget) {
 }
 
 TEST(HeadlessUiResourceTest, KnownResourcesLoadAndRemovedOnesAreMissing) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     using port::headless::ResourceKind;
     EXPECT_EQ(ui.LoadString(IDS_CHECKING_FOR_MAIL), "Checking for new mail");
     EXPECT_EQ(ui.LoadString(IDS_NO_NEW_MAIL), "You have no new mail ");
@@ -592,7 +726,7 @@ TEST(HeadlessUiResourceTest, KnownResourcesLoadAndRemovedOnesAreMissing) {
 }
 
 TEST(HeadlessUiExitTest, ExitProcessRecordsAndThrows) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     std::vector<std::string> heard;
     ui.SetEventListener([&](const port::headless::Event& e) { heard.push_back(Describe(e)); });
     ui.PlaySound("Pling.wav");

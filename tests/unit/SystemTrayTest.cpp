@@ -1,6 +1,7 @@
 #include "notify/SystemTray.h"
 
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/RecordingWnd.h"
 
@@ -50,7 +51,7 @@ protected:
 
     std::size_t CountEvents(EventKind kind) const { return ui.EventsOf(kind).size(); }
 
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd main{ui};
     CSystemTray tray{ui};
 };
@@ -89,7 +90,7 @@ TEST_F(SystemTrayTest, ParentWithAWindowReceivesTheNotifications) {
 }
 
 TEST(SystemTrayCreateTest, FailsWithoutANotificationAreaOrWhenTheShellRefuses) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     {
         ui.SetShellMajorVersion(3);
         CSystemTray tray(ui);
@@ -265,7 +266,7 @@ TEST_F(SystemTrayTest, SetIconByResourceAndRemoval) {
 }
 
 TEST(SystemTrayLifetimeTest, DestructionRemovesTheIconAndTheHiddenWindow) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     port::WindowHandle own = nullptr;
     {
         CSystemTray tray(ui);

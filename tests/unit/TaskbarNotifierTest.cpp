@@ -1,6 +1,7 @@
 #include "notify/TaskbarNotifier.h"
 
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/RecordingWnd.h"
 
@@ -74,7 +75,7 @@ protected:
         return last;
     }
 
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     RecordingWnd owner{ui};
     CTaskbarNotifier notifier{ui};
     port::WindowHandle popup = nullptr;
@@ -139,6 +140,8 @@ TEST_F(TaskbarNotifierTest, SlidesOutOfEachTaskbarEdgeAndBack) {
         SCOPED_TRACE(c.name);
         ui.SetWorkArea(c.workArea);
         ui.ClearPaintOps();
+        // Zero size at first; later at the end of the slide before.
+        const port::Rect before = WindowRect();
 
         notifier.Show("Tavlo\n\nWork 2 mail.", 800);
         EXPECT_EQ(notifier.GetState(), CTaskbarNotifier::kIdle); // until the first tick
@@ -149,7 +152,7 @@ TEST_F(TaskbarNotifierTest, SlidesOutOfEachTaskbarEdgeAndBack) {
         EXPECT_EQ(notifier.GetHideStepMs(), c.stepMs);
         EXPECT_EQ(ui.TimerPeriod(popup, CTaskbarNotifier::kTimerAppearing), c.stepMs);
         EXPECT_TRUE(ui.IsWindowVisible(popup));
-        EXPECT_EQ(WindowRect().Width(), 0);
+        EXPECT_EQ(WindowRect(), before) << "not moved before the first tick";
 
         Tick(CTaskbarNotifier::kTimerAppearing);
         EXPECT_EQ(notifier.GetState(), CTaskbarNotifier::kAppearing);
@@ -177,7 +180,10 @@ TEST_F(TaskbarNotifierTest, SlidesOutOfEachTaskbarEdgeAndBack) {
         EXPECT_EQ(RunDisappearing(), c.disappearMoves + 1);
         EXPECT_EQ(notifier.GetCurrentPosition(), c.gone);
         EXPECT_FALSE(ui.IsWindowVisible(popup));
-        EXPECT_EQ(WindowRect(), (port::Rect{0, 0, 0, 0}));
+        // The last tick hides the window, then moves it as every tick does:
+        // it stays hidden at the end position, in its full size.
+        EXPECT_EQ(WindowRect(), (port::Rect{c.gone.x, c.gone.y, c.gone.x + kW, c.gone.y + kH}));
+        EXPECT_EQ(notifier.GetState(), CTaskbarNotifier::kIdle);
         EXPECT_FALSE(ui.TimerPeriod(popup, CTaskbarNotifier::kTimerDisappearing).has_value());
         ui.Advance(10000);
         EXPECT_FALSE(ui.IsWindowVisible(popup)); // nothing left running
@@ -388,7 +394,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeadlessUi ui;
+        HeadlessUi ui{tavlo::res::ProgramResources()};
         ui.SetWorkArea(c.workArea);
         if (c.removed)
             ui.RemoveResource(ResourceKind::Bitmap, IDB_SKIN);
@@ -411,7 +417,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
     }
 
     // A popup that was never created cannot show either.
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     CTaskbarNotifier notifier(ui);
     ASSERT_TRUE(notifier.SetSkin());
     notifier.Show("Tavlo", 800);
@@ -420,7 +426,7 @@ TEST(TaskbarNotifierSkinTest, ShowWithoutAUsableSkinStaysIdle) {
 }
 
 TEST(TaskbarNotifierSkinTest, FailedSkinLoadKeepsThePreviousSkin) {
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     CTaskbarNotifier notifier(ui);
     ASSERT_TRUE(notifier.SetSkin());
     notifier.SetTextRect(port::Rect{10, 10, 138, 95});

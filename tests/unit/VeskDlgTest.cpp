@@ -11,6 +11,7 @@
 #include "platform/Socket.h"
 #include "platform/headless/FileProfileStore.h"
 #include "platform/headless/HeadlessUi.h"
+#include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/LoopbackSockets.h"
 #include "support/MemoryProfileStore.h"
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,9 +55,12 @@ public:
     using CVeskApp::CVeskApp;
     int socketAttempts = 0;
     int socketFailures = 0; // the first this many attempts fail
+    std::vector<std::string>* steps = nullptr;
 
 protected:
     bool StartSocketLayer() override {
+        if (steps != nullptr)
+            steps->push_back("socket layer");
         ++socketAttempts;
         return socketAttempts > socketFailures;
     }
@@ -96,7 +101,7 @@ private:
 // system, the application object and, once opened, the main window.
 struct Rig {
     MemoryProfileStore store;
-    HeadlessUi ui;
+    HeadlessUi ui{tavlo::res::ProgramResources()};
     TestApp app{store, ui, "tavlo"};
     std::optional<TestDlg> dlg;
     port::WindowHandle h = nullptr;
@@ -151,7 +156,7 @@ protected:
     }
 
     MemoryProfileStore m_store;
-    HeadlessUi m_ui;
+    HeadlessUi m_ui{tavlo::res::ProgramResources()};
     TestApp m_app{m_store, m_ui, "tavlo"};
     std::optional<TestDlg> m_dlg;
     port::WindowHandle m_hWnd = nullptr;
@@ -382,6 +387,69 @@ TEST_F(VeskDlgTest, SocketStartUpIsTriedTwiceThenFel0105) {
     EXPECT_FALSE(app.InitInstance());
     EXPECT_EQ(app.socketAttempts, 2);
     EXPECT_TRUE(ui.EventsOf(EventKind::MessageBox).empty());
+}
+
+// The window system as start-up reaches it, step by step.
+class StartupUi : public HeadlessUi {
+public:
+    explicit StartupUi(std::vector<std::string>& steps)
+        : HeadlessUi(tavlo::res::ProgramResources()), m_steps(steps) {}
+
+    bool InitCommonControls() override {
+        m_steps.push_back("common controls");
+        return HeadlessUi::InitCommonControls();
+    }
+    std::unique_ptr<port::ControlHosting> EnableControlHosting() override {
+        m_steps.push_back("control hosting");
+        EXPECT_NE(HeadlessUi::EnableControlHosting(), nullptr);
+        return std::make_unique<Hosting>(m_steps);
+    }
+    int RunModalDialog(int templateId, port::MessageTarget* target,
+                       port::WindowHandle owner) override {
+        m_steps.push_back("modal run " + std::to_string(templateId));
+        return HeadlessUi::RunModalDialog(templateId, target, owner);
+    }
+
+private:
+    struct Hosting : port::ControlHosting {
+        explicit Hosting(std::vector<std::string>& steps) : m_steps(steps) {}
+        ~Hosting() override { m_steps.push_back("control hosting ends"); }
+        std::vector<std::string>& m_steps;
+    };
+    std::vector<std::string>& m_steps;
+};
+
+TEST(VeskAppStartupTest, StepsRunInOrderAndHostingLastsTheModalRun) {
+    tavlo::test::EnsureSocketLayer();
+    const struct {
+        int socketFailures;
+        std::vector<std::string> steps;
+    } cases[] = {
+        {0,
+         {"common controls", "socket layer", "control hosting", "modal run 102",
+          "control hosting ends"}},
+        {1,
+         {"common controls", "socket layer", "socket layer", "control hosting", "modal run 102",
+          "control hosting ends"}},
+        // "Fel 0105": the program ends before anything else starts.
+        {2, {"common controls", "socket layer", "socket layer"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.socketFailures);
+        std::vector<std::string> steps;
+        MemoryProfileStore store;
+        store.SetInt("App", "Autostart", 0);
+        StartupUi ui(steps);
+        TestApp app(store, ui, "tavlo");
+        app.steps = &steps;
+        app.socketFailures = c.socketFailures;
+        ui.SetIdleHandler([&ui] {
+            if (port::WindowHandle main = ui.GetMainWindow())
+                ui.PostMessage(main, port::kWmCommand, port::kIdCancel, 0);
+        });
+        EXPECT_FALSE(app.InitInstance());
+        EXPECT_EQ(steps, c.steps);
+    }
 }
 
 TEST_F(VeskDlgTest, LeftButtonDownInTheClientAreaDragsTheWindow) {
@@ -636,7 +704,7 @@ protected:
         tavlo::test::TempDir dir;
         port::FileProfileStore store{dir.file("settings.reg"),
                                      "HKEY_CURRENT_USER\\Software\\Tavlo\\tavlo"};
-        HeadlessUi ui;
+        HeadlessUi ui{tavlo::res::ProgramResources()};
         TestApp app{store, ui, "tavlo"};
         std::optional<TestDlg> dlg;
         port::WindowHandle h = nullptr;

@@ -9,7 +9,9 @@
 
 #include <string>
 
-namespace port::win32 {
+namespace tavlo::uidriver {
+
+using port::WindowHandle;
 
 // A top-level window of this window class, or null. With several, the first
 // in the z-order.
@@ -17,9 +19,6 @@ WindowHandle FindTopLevelWindowByClass(const std::string& className);
 
 // Whether the handle names an existing window (of any process).
 bool IsExistingWindow(WindowHandle window);
-
-// The window class name of a window ("" when it does not exist).
-std::string WindowClassName(WindowHandle window);
 
 // The window the user works with now, or null.
 WindowHandle ForegroundWindow();
@@ -29,4 +28,4 @@ WindowHandle ForegroundWindow();
 // icon. The owner window need not exist any more.
 bool NotifyIconExists(WindowHandle owner, unsigned id);
 
-} // namespace port::win32
+} // namespace tavlo::uidriver

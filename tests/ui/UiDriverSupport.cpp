@@ -1,10 +1,10 @@
-#include "platform/win32/UiDriverSupport.h"
+#include "UiDriverSupport.h"
 
 #include "platform/win32/WindowsGateway.h"
 
 #include <shellapi.h>
 
-namespace port::win32 {
+namespace tavlo::uidriver {
 
 namespace {
 
@@ -22,23 +22,17 @@ bool IsExistingWindow(WindowHandle window) {
     return window != nullptr && ::IsWindow(H(window)) != 0;
 }
 
-std::string WindowClassName(WindowHandle window) {
-    char name[256] = {};
-    const int length = ::GetClassNameA(H(window), name, static_cast<int>(sizeof name));
-    return length > 0 ? std::string(name, static_cast<std::size_t>(length)) : std::string();
-}
-
 WindowHandle ForegroundWindow() {
     return ::GetForegroundWindow();
 }
 
 bool NotifyIconExists(WindowHandle owner, unsigned id) {
     NOTIFYICONDATAA record{};
-    record.cbSize = NOTIFYICONDATAA_V2_SIZE;
+    record.cbSize = sizeof record;
     record.hWnd = H(owner);
     record.uID = id;
     record.uFlags = 0;
     return ::Shell_NotifyIconA(NIM_MODIFY, &record) != 0;
 }
 
-} // namespace port::win32
+} // namespace tavlo::uidriver

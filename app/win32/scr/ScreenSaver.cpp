@@ -1,10 +1,11 @@
-#include "platform/win32/ScreenSaver.h"
+#include "app/win32/scr/ScreenSaver.h"
+
 #include "platform/win32/WindowsGateway.h"
 
 #include <cctype>
 #include <cstdlib>
 
-namespace port::win32 {
+namespace tavlo::scr {
 
 ScreenSaverMode ParseScreenSaverArguments(const std::vector<std::string>& arguments) {
     if (arguments.empty())
@@ -216,4 +217,4 @@ int RunScreenSaver(ScreenSaverMode mode, unsigned limitMs) {
     return 0;
 }
 
-} // namespace port::win32
+} // namespace tavlo::scr

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace port::win32 {
+namespace tavlo::scr {
 
 enum class ScreenSaverMode {
     Show,      // "/s" or no argument: full screen until input or the time limit
@@ -32,4 +32,4 @@ inline constexpr unsigned kScreenSaverLimitMs = 10000;
 // after limitMs.
 int RunScreenSaver(ScreenSaverMode mode, unsigned limitMs = kScreenSaverLimitMs);
 
-} // namespace port::win32
+} // namespace tavlo::scr
