@@ -45,6 +45,11 @@ Decimal ReadDecimal(std::string_view text, DecimalRules rules = {});
 
 // The white space atoi skips (space, tab, LF, VT, FF, CR).
 inline constexpr std::string_view kCSpace = " \t\n\v\f\r";
+// One character of kCSpace; compared directly, since listing parsers call
+// it for every byte.
+constexpr bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // The length n of an IMAP literal announcement "{n}" (RFC 3501 section
 // 4.3) that text is made of: 1 to 18 digits in braces, nothing else. -1

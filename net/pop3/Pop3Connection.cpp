@@ -44,7 +44,7 @@ bool IsPositive(std::string_view text) {
 }
 
 bool IsSpace(char c) {
-    return text::kCSpace.find(c) != std::string_view::npos;
+    return text::IsCSpace(c);
 }
 
 bool IsBlank(char c) {
