@@ -985,6 +985,16 @@ WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* targe
     return handle;
 }
 
+WindowHandle HeadlessUi::FindDialogOfTemplate(int templateId) const {
+    WindowHandle found = nullptr;
+    // Handles grow with creation, so the last match is the newest.
+    for (const auto& [handle, window] : m_windows) {
+        if (window->info.isDialog && window->info.templateId == templateId && !window->ended)
+            found = handle;
+    }
+    return found;
+}
+
 WindowHandle HeadlessUi::OpenDialog(int templateId, MessageTarget* target, WindowHandle owner) {
     return CreateDialogWindow(templateId, target, owner);
 }

@@ -262,6 +262,9 @@ public:
     // The clock time of its next expiry.
     std::optional<std::uint64_t> TimerDue(WindowHandle window, unsigned id) const;
     WindowHandle ForegroundWindow() const { return m_foreground; }
+    // The newest dialog of a template that still exists (a modal one that a
+    // command opened, for instance); null when there is none.
+    WindowHandle FindDialogOfTemplate(int templateId) const;
     WindowHandle TopWindow() const { return m_top; }
     std::size_t PendingMessageCount() const;
 
