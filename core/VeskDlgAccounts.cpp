@@ -50,7 +50,9 @@ void CVeskDlg::OnAddAccount() {
 
     CAccount account;
     dialog.ApplyTo(account);
-    account.m_strLastMessage = "0";
+    // From a temporary: GCC 12 at -O3 warns falsely (-Wrestrict) on the
+    // assignment of the literal itself here.
+    account.m_strLastMessage = std::string("0");
     m_accounts.push_back(account);
     SaveAccounts();
 
@@ -63,8 +65,11 @@ void CVeskDlg::OnDeleteAccount() {
     const ListItemRef item = SelectedListItem(IDC_ACCOUNTS_LIST);
     if (item.index < 0)
         return;
-    const std::string question =
-        "Are you sure you want to delete your account (" + item.text + ")?";
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
+    // a literal + string + literal chain.
+    std::string question = "Are you sure you want to delete your account (";
+    question += item.text;
+    question += ")?";
     if (m_ui.MessageBox(m_hWnd, question, m_app.AppName(), port::kMbYesNo) != port::kIdYes) {
         m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, item.index);
         return;
