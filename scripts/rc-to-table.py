@@ -537,11 +537,15 @@ class Tokens:
             return value
         kind, value, _ = self.next()
         if kind == "number":
-            return int(value.rstrip("uUlL"), 0 if value[:2].lower() == "0x" else 10)
+            return self.number_value(value)
         if kind == "name" and value in WINDOWS_CONSTANTS:
             return WINDOWS_CONSTANTS[value]
         self.pos -= 1
         self.error("expected a number, found %r" % value)
+
+    @staticmethod
+    def number_value(text):
+        return int(text.rstrip("uUlL"), 0 if text[:2].lower() == "0x" else 10)
 
     def style(self, start):
         """A style expression of a statement, ORed into start; NOT clears."""
@@ -640,7 +644,7 @@ class Parser:
                 self.icons.append(self.number_name(name, where))
             elif upper == "BITMAP":
                 self.bitmaps.append((self.number_name(name, where), self.t.string()))
-            elif kind == "number" and int(rtype.rstrip("uUlL"), 0) == RT_DLGINIT:
+            elif kind == "number" and self.t.number_value(rtype) == RT_DLGINIT:
                 self.dialog_init(self.number_name(name, where), where)
             else:
                 # Any other type: a file, or a block of data.
