@@ -144,7 +144,24 @@ private:
 
     // The mail program list (combo box 1063): filling and choosing.
     void FillMailClientList();
+
+    // The account commands (core/VeskDlgAccounts.cpp).
     void FillAccountListBox();
+    void OnAddAccount();
+    void OnDeleteAccount();
+    void OnEditAccount();
+    void OnAccountSelChange();
+    void EnableAccountButtons(bool enable);
+
+    // The selected item of a sorted list box and which of the items with
+    // its text it is: the n-th from the top (n from 1) stands for the n-th
+    // record of that name in list order. index -1: nothing selected.
+    struct ListItemRef {
+        int index = -1;
+        std::string text;
+        int occurrence = 0;
+    };
+    ListItemRef SelectedListItem(int listId) const;
     // true: controls into members; false: members into controls.
     void UpdateData(bool saveAndValidate);
     bool IsMinimizedSetting();

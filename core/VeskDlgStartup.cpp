@@ -129,10 +129,10 @@ bool CVeskDlg::OnInitDialog() {
 
     m_ui.SetSmallIcon(m_hWnd, m_hIcon);
 
-    // Delete and Edit wait for a selection. The Add buttons stay disabled
-    // too until the account and blocked-sender commands exist.
-    for (const int id : {IDC_ACCOUNT_ADD, IDC_ACCOUNT_DELETE, IDC_ACCOUNT_EDIT, IDC_BLOCKED_ADD,
-                         IDC_BLOCKED_DELETE, IDC_BLOCKED_EDIT})
+    // Delete and Edit wait for a selection. The blocked senders' Add stays
+    // disabled too until the blocked-sender commands exist.
+    for (const int id : {IDC_ACCOUNT_DELETE, IDC_ACCOUNT_EDIT, IDC_BLOCKED_ADD, IDC_BLOCKED_DELETE,
+                         IDC_BLOCKED_EDIT})
         m_ui.EnableItem(m_hWnd, id, false);
 
     m_pBackBrush = m_ui.CreateSolidBrush(kBackColour);
@@ -152,12 +152,6 @@ bool CVeskDlg::OnInitDialog() {
 
     m_ui.SetTimer(m_hWnd, kTimerUpdate, kUpdateCheckDelayMs);
     return true;
-}
-
-void CVeskDlg::FillAccountListBox() {
-    m_ui.ListResetContent(m_hWnd, IDC_ACCOUNTS_LIST);
-    for (const CAccount& account : m_accounts)
-        m_ui.ListAddString(m_hWnd, IDC_ACCOUNTS_LIST, account.m_strAccountName);
 }
 
 void CVeskDlg::UpdateData(bool saveAndValidate) {
@@ -235,9 +229,24 @@ bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
         if (code == port::kSelChange)
             OnMailClientChange();
         return true;
+    case IDC_ACCOUNT_ADD:
+        OnAddAccount();
+        return true;
+    case IDC_ACCOUNT_DELETE:
+        OnDeleteAccount();
+        return true;
+    case IDC_ACCOUNT_EDIT:
+        OnEditAccount();
+        return true;
+    case IDC_ACCOUNTS_LIST:
+        if (code == port::kSelChange)
+            OnAccountSelChange();
+        else if (code == port::kListDblClk)
+            OnEditAccount();
+        return true;
     default:
-        // "Settings..." and the account and blocked-sender commands arrive
-        // with their dialogs.
+        // "Settings..." and the blocked-sender commands arrive with their
+        // dialogs.
         return false;
     }
 }

@@ -27,6 +27,17 @@ struct ControlResource {
     Rect pixels; // pixels in the template's font, relative to the client area
 };
 
+// One record of a dialog's initial data: an item for a combo box or a list
+// box of the template, added when the dialog is created, before it hears of
+// its initialisation.
+struct DialogInitResource {
+    static constexpr unsigned kListAddString = 0x0401; // as the resource toolchain numbers them
+    static constexpr unsigned kComboAddString = 0x0403;
+    int control = 0;
+    unsigned message = 0; // kComboAddString or kListAddString
+    std::string text;
+};
+
 // A dialog template.
 struct DialogResource {
     int id = 0;
@@ -39,6 +50,7 @@ struct DialogResource {
     Rect units;     // position and size in dialog units
     Size pixels;    // size of the client area in pixels
     std::vector<ControlResource> controls;
+    std::vector<DialogInitResource> initData; // in resource order
 
     // The first control with this id, as the window system finds it; null
     // when there is none.

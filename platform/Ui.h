@@ -81,9 +81,11 @@ inline constexpr unsigned kWmUser = 0x0400;
 inline constexpr unsigned kHtClient = 1;
 inline constexpr unsigned kHtCaption = 2;
 
-// Standard dialog command numbers.
+// Standard dialog command numbers (also the answers of message boxes).
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
 
 // Notification code of a list box or combo box selection change
 // (high word of kWmCommand's wParam).
@@ -123,6 +125,7 @@ inline constexpr unsigned kDtWordBreak = 0x0010;
 inline constexpr unsigned kDtEndEllipsis = 0x8000;
 
 inline constexpr unsigned kMbOk = 0x0000;
+inline constexpr unsigned kMbYesNo = 0x0004;
 inline constexpr unsigned kMbIconExclamation = 0x0030;
 inline constexpr unsigned kMbIconInformation = 0x0040;
 
@@ -132,7 +135,7 @@ inline constexpr unsigned kMbIconInformation = 0x0040;
 using IconHandle = void*;
 using CursorHandle = void*;
 
-enum class SystemCursor { Arrow, Hand };
+enum class SystemCursor { Arrow, Hand, Wait };
 
 // A drawing object (bitmap, font, brush); destroyed with its owner.
 class GdiObject {
@@ -307,10 +310,15 @@ public:
     virtual std::string GetItemText(WindowHandle dialog, int id) const = 0;
     virtual void EnableItem(WindowHandle dialog, int id, bool enable) = 0;
     virtual bool IsItemEnabled(WindowHandle dialog, int id) const = 0;
+    // Check boxes (CheckDlgButton / IsDlgButtonChecked).
+    virtual void CheckItem(WindowHandle dialog, int id, bool checked) = 0;
+    virtual bool IsItemChecked(WindowHandle dialog, int id) const = 0;
     // List boxes and drop-down lists, with the platform's semantics: indexes
     // from 0, -1 for none; FindPrefix is case-insensitive and starts after
     // index start, wrapping round (start -1: from the top).
     virtual int ListAddString(WindowHandle dialog, int id, const std::string& text) = 0;
+    // Removes an item; the selection is lost when it was that item.
+    virtual void ListDeleteString(WindowHandle dialog, int id, int index) = 0;
     virtual void ListResetContent(WindowHandle dialog, int id) = 0;
     virtual int ListGetCount(WindowHandle dialog, int id) const = 0;
     virtual std::string ListGetText(WindowHandle dialog, int id, int index) const = 0;

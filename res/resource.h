@@ -75,6 +75,36 @@
 #define IDB_SKIN_WIDTH 148
 #define IDB_SKIN_HEIGHT 120
 
+/* The account dialog: template, its controls, and the group frame's
+ * bitmap. Its ids overlap the main window's; each dialog has its own. */
+#define IDD_ADD 233
+#define IDB_ACCOUNT_FRAME 257
+#define IDC_ADD_GROUP 1108
+#define IDC_ADD_NAME_LABEL 1109
+#define IDC_ADD_NAME 1007
+#define IDC_ADD_HINT1 1117
+#define IDC_ADD_HINT2 1118
+#define IDC_ADD_PROVIDER_LABEL 1112
+#define IDC_ADD_PROVIDER 1136
+#define IDC_ADD_USER_LABEL 1110
+#define IDC_ADD_USER 1072
+#define IDC_ADD_PASSWORD_LABEL 1111
+#define IDC_ADD_PASSWORD 1004
+#define IDC_ADD_TYPE_LABEL 1113
+#define IDC_ADD_TYPE 1138
+#define IDC_ADD_SERVER_LABEL 1116
+#define IDC_ADD_SERVER 1009
+#define IDC_ADD_HELP 1137
+#define IDC_ADD_SSL 1089
+#define IDC_ADD_TEST 4
+#define TXT_ADD_CAPTION "E-postkonto"
+
+/* A dialog's initial data (combo box items), as the Windows resource
+ * toolchain stores it: resource type 240 under the template's id, records
+ * of control id, the 16-bit CB_ADDSTRING, 32-bit length, text and zero. */
+#define RT_DIALOG_INIT 240
+#define INIT_CB_ADDSTRING 0x0403
+
 /* The main window's animated picture (a GIF resource). */
 #define IDR_MAIN_GIF 291
 

@@ -30,6 +30,9 @@ add more with add-user: Dovecot re-reads the passwd-file when it changes):
                                backslash)
     erin, frank, grace, heidi  tests/unit/Pop3DovecotTest.cpp
     ivan                       tests/unit/ImapDovecotTest.cpp
+    kim                        tests/unit/AccountDialogTest.cpp
+    lena                       tests/integration/test_accounts.py
+    mona                       tests/ui/test_account_dialog.py
 
 The functions of the same names are importable: start(), stop(), running(),
 deliver(), reset(), add_user(), load_env(), maildir().
@@ -67,6 +70,9 @@ USERS = {
     "heidi": "heidi-secret",
     "ivan": "ivan-secret",
     "judy": "judy-secret",
+    "kim": "kim-secret",
+    "lena": "lena-secret",
+    "mona": "mona-secret",
 }
 
 START_TIMEOUT = 20.0

@@ -9,6 +9,7 @@ Writes, from nothing but this script (Python standard library only):
   skin.bmp      bitmap 268, the popup's background (148 x 120, 24-bit)
   accounts.bmp  bitmap 252, decoration of the accounts group
   blocked.bmp   bitmap 305, decoration of the blocked-senders group
+  account.bmp   bitmap 257, decoration of the account dialog's group
   tavlo.gif     GIF 291, the main window's animated picture
   Pling.wav     the default new-mail sound (16-bit PCM mono)
 """
@@ -153,6 +154,14 @@ def blocked_picture():
     c = Canvas(16, 16, PANEL + (255,))
     c.disc(7.5, 7.5, 7.6, RED)
     c.rect(3, 6, 12, 9, WHITE)
+    return c
+
+
+def account_picture():
+    # An envelope with a gold key-ring: the settings of one mailbox.
+    c = Canvas(16, 16, PANEL + (255,))
+    envelope(c, 0, 5, 12, 14)
+    c.ring(12, 4, 3.2, 1.4, GOLD)
     return c
 
 
@@ -358,6 +367,7 @@ def main(argv):
         "skin.bmp": bmp_bytes(skin_picture()),
         "accounts.bmp": bmp_bytes(accounts_picture()),
         "blocked.bmp": bmp_bytes(blocked_picture()),
+        "account.bmp": bmp_bytes(account_picture()),
         "tavlo.gif": gif_bytes(frames, delays),
         "Pling.wav": wav_bytes(),
     }

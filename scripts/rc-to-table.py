@@ -21,6 +21,12 @@ whose base units (average character width and height at 96 dpi) are known
 below; a template in a font without known figures is an error, so that a
 new font gets its figures before it gets a wrong size.
 
+A dialog's initial data (a user-defined resource of type 240 under the
+template's id: records of control id, message, 32-bit length and text, the
+bytes the Windows dialog init data holds) becomes the template's list of
+combo box and list box items; each record must name a combo box or list box
+of that template.
+
 Icons and bitmaps are listed by id; a bitmap's size comes from its file when
 the file is found on the include path (it may be generated), else 0 x 0.
 Unknown resource types with a BEGIN ... END block are skipped; anything the
@@ -166,6 +172,12 @@ FONT_FIGURES = {
     ("segoe ui", 9): (7, 15),
 }
 SYSTEM_FONT_FIGURES = (8, 16)  # a template without a font of its own
+
+# The resource type of a dialog's initial data, and the two messages of its
+# records (the 16-bit numbers the resource toolchain keeps).
+RT_DLGINIT = 240
+INIT_LB_ADDSTRING = 0x0401
+INIT_CB_ADDSTRING = 0x0403
 
 
 class RcError(Exception):
@@ -525,11 +537,15 @@ class Tokens:
             return value
         kind, value, _ = self.next()
         if kind == "number":
-            return int(value.rstrip("uUlL"), 0 if value[:2].lower() == "0x" else 10)
+            return self.number_value(value)
         if kind == "name" and value in WINDOWS_CONSTANTS:
             return WINDOWS_CONSTANTS[value]
         self.pos -= 1
         self.error("expected a number, found %r" % value)
+
+    @staticmethod
+    def number_value(text):
+        return int(text.rstrip("uUlL"), 0 if text[:2].lower() == "0x" else 10)
 
     def style(self, start):
         """A style expression of a statement, ORed into start; NOT clears."""
@@ -563,6 +579,7 @@ class Parser:
         self.strings = {}
         self.icons = []
         self.bitmaps = []
+        self.init_data = {}
 
     def begin(self):
         if self.t.is_word("BEGIN"):
@@ -627,6 +644,8 @@ class Parser:
                 self.icons.append(self.number_name(name, where))
             elif upper == "BITMAP":
                 self.bitmaps.append((self.number_name(name, where), self.t.string()))
+            elif kind == "number" and self.t.number_value(rtype) == RT_DLGINIT:
+                self.dialog_init(self.number_name(name, where), where)
             else:
                 # Any other type: a file, or a block of data.
                 self.common_options()
@@ -634,6 +653,59 @@ class Parser:
                     self.t.next()
                 else:
                     self.skip_block()
+
+    def data_block(self):
+        """The bytes of a user-defined resource's data block, as windres
+        stores them: a number is a 16-bit word (32 bits with an L suffix), a
+        string its bytes without a terminating zero."""
+        self.common_options()
+        self.begin()
+        data = bytearray()
+        while not self.at_end_of_block():
+            if self.t.peek()[0] == "string":
+                data += self.t.string().encode("latin-1")
+            else:
+                start = self.t.pos
+                value = self.t.expression()
+                long = any(k == "number" and v[-1:] in "lL"
+                           for k, v, _ in self.t.items[start:self.t.pos])
+                data += struct.pack("<I" if long else "<H",
+                                    value & (0xFFFFFFFF if long else 0xFFFF))
+            self.t.accept(",")
+        return bytes(data)
+
+    def dialog_init(self, number, where):
+        """A dialog's initial data (type 240): records of control id, message,
+        32-bit length and that many bytes, up to a zero id. Only the combo box
+        and list box item records (CB_ADDSTRING 0x0403, LB_ADDSTRING 0x0401,
+        as the resource toolchain numbers them) are meaningful; their text
+        ends at its zero byte."""
+        data = self.data_block()
+        records = []
+        pos = 0
+        while pos + 2 <= len(data):
+            control, = struct.unpack_from("<H", data, pos)
+            if control == 0:
+                break
+            if pos + 8 > len(data):
+                raise RcError(f"{where[0]}:{where[1]}: dialog init data {number} is cut short")
+            message, length = struct.unpack_from("<HI", data, pos + 2)
+            body = data[pos + 8:pos + 8 + length]
+            if len(body) != length:
+                raise RcError(f"{where[0]}:{where[1]}: dialog init data {number} is cut short")
+            if message not in (INIT_CB_ADDSTRING, INIT_LB_ADDSTRING):
+                raise RcError(f"{where[0]}:{where[1]}: dialog init data {number}: "
+                              f"message 0x{message:04X} is not read")
+            if b"\0" not in body:
+                raise RcError(f"{where[0]}:{where[1]}: dialog init data {number}: "
+                              f"a text without its terminating zero")
+            records.append({"control": control - 0x10000 if control & 0x8000 else control,
+                            "message": message,
+                            "text": body[:body.index(b"\0")].decode("latin-1")})
+            pos += 8 + length
+        if number in self.init_data:
+            raise RcError(f"{where[0]}:{where[1]}: dialog init data {number} appears twice")
+        self.init_data[number] = records
 
     def number_name(self, name, where):
         if not isinstance(name, int):
@@ -854,6 +926,17 @@ def read_table(rc_path, include_dirs):
     for number, name in parser.bitmaps:
         found = source.find(name, rc_path)
         bitmaps.append({"id": number, "size": (bitmap_size(found) if found else None) or [0, 0]})
+    for d in parser.dialogs:
+        d["initData"] = parser.init_data.pop(d["id"], [])
+        classes = {c["id"]: c["className"] for c in d["controls"]}
+        for record in d["initData"]:
+            wanted = "ComboBox" if record["message"] == INIT_CB_ADDSTRING else "ListBox"
+            if classes.get(record["control"]) != wanted:
+                raise RcError("%s: dialog init data %d: control %d is not a %s of the template"
+                              % (rc_path, d["id"], record["control"], wanted))
+    if parser.init_data:
+        raise RcError("%s: dialog init data %d has no dialog template"
+                      % (rc_path, min(parser.init_data)))
     for kind, items in (("dialog", parser.dialogs), ("menu", parser.menus)):
         ids = [item["id"] for item in items]
         if len(ids) != len(set(ids)):
@@ -923,6 +1006,11 @@ def to_cpp(table, rc_name):
                     cpp_string(c["statement"]), cpp_string(c["className"]), c["id"],
                     cpp_string(c["text"]), c["textResource"], c["style"], c["exStyle"],
                     cpp_rect(c["units"], True), cpp_rect(c["pixels"], False)))
+        lines.append("        },")
+        lines.append("        .initData = {")
+        for r in d["initData"]:
+            lines.append("            {.control = %d, .message = 0x%04Xu, .text = %s}," % (
+                r["control"], r["message"], cpp_string(r["text"])))
         lines.append("        },")
         lines.append("    });")
     for m in table["menus"]:

@@ -3,6 +3,7 @@
 #include "app/linux/DataFolder.h"
 #include "app/linux/RunCommand.h"
 #include "config/Account.h"
+#include "config/AccountDialog.h"
 #include "config/AccountStore.h"
 #include "core/ServerAddress.h"
 #include "core/VeskApp.h"
@@ -13,6 +14,7 @@
 #include "platform/headless/FileProfileStore.h"
 #include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
+#include "res/resource.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -22,6 +24,7 @@
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace tavlo::cli {
@@ -35,6 +38,10 @@ const char* const kUsageText =
     "[--ssl]\n"
     "                          (the password is read from the first line of standard input)\n"
     "       tavlo accounts remove --name NAME [--nth N]\n"
+    "       tavlo accounts edit --name NAME [--nth N] [--new-name NAME] [--user USER]\n"
+    "                          [--server HOST[:PORT]] [--type POP3|IMAP] [--ssl|--no-ssl]\n"
+    "                          [--password]  (the new password: first line of standard input)\n"
+    "       tavlo accounts test --name NAME [--nth N]\n"
     "       tavlo accounts export-reg [--app NAME]\n"
     "       tavlo --help | --version\n"
     "\n"
@@ -42,6 +49,9 @@ const char* const kUsageText =
     "     check interval) and print one timestamped line per tray, popup, sound, animation,\n"
     "     mail program, window and message-box effect; SIGINT/SIGTERM end it.\n"
     "check: one check cycle; prints the report (one line per account with mail).\n"
+    "edit, test: what the account dialog's OK and Test Account Settings do for the N-th\n"
+    "     account of that name (default the first); test prints the dialog's message and\n"
+    "     exits with 0 when the server accepted the login, else 1.\n"
     "export-reg: prints the accounts as a registry file (UTF-16) that the Windows program\n"
     "     reads below HKEY_CURRENT_USER\\Software\\Tavlo\\NAME (default tavlo).\n"
     "\n"
@@ -137,6 +147,8 @@ public:
     }
 
     CVeskDlg& Dlg() { return *m_dlg; }
+    port::headless::HeadlessUi& Ui() { return m_ui; }
+    const std::string& AppName() const { return m_app->AppName(); }
 
 private:
     std::ostream& m_err;
@@ -206,21 +218,20 @@ int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& er
 
     // The same checks, in the same order, as the account dialog's OK.
     if (account.m_strAccountName.empty())
-        return Usage(err,
-                     "Type a descriptive name for the account, for example, Work or Dave(ISP)");
+        return Usage(err, kTypeAccountNameText);
     if (account.m_strUserName.empty())
-        return Usage(err, "Type User Name");
+        return Usage(err, kTypeUserNameText);
     std::string host;
     int port = 0;
     if (!account.m_strServer.empty() && !SplitServerAddress(account.m_strServer, 110, host, port))
         return Usage(err, "the server must be HOST or HOST:PORT with a port from 1 to 65535");
     account.m_strPassword = ReadPassword(in, err);
     if (account.m_strPassword.empty()) {
-        err << "tavlo: Type Password\n";
+        err << "tavlo: " << kTypePasswordText << '\n';
         return kRefused;
     }
     if (account.m_strServer.empty())
-        return Usage(err, "Type your Incoming Mail Server");
+        return Usage(err, kTypeServerText);
 
     if (text::HasLineBreakOrNul(account.m_strAccountName) ||
         text::HasLineBreakOrNul(account.m_strUserName) ||
@@ -246,30 +257,180 @@ int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& er
     return kOk;
 }
 
-int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
-    Options options;
-    std::string problem;
-    if (!ParseOptions(argc, argv, 3, {"name", "nth"}, {}, options, problem))
-        return Usage(err, problem);
-    if (options.values.count("name") == 0)
-        return Usage(err, "--name is required");
-    int nth = 1;
+// --name NAME [--nth N]: which account of that name (N from 1, default 1).
+bool ParseAccountChoice(Options& options, int& nth, std::string& problem) {
+    if (options.values.count("name") == 0) {
+        problem = "--name is required";
+        return false;
+    }
+    nth = 1;
     if (options.values.count("nth") != 0) {
         const std::string& text = options.values["nth"];
         char* end = nullptr;
         const long value = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || value < 1 || value > 1000000)
-            return Usage(err, "--nth must be a positive number");
+        if (text.empty() || *end != '\0' || value < 1 || value > 1000000) {
+            problem = "--nth must be a positive number";
+            return false;
+        }
         nth = static_cast<int>(value);
     }
+    return true;
+}
+
+int NoSuchAccount(std::ostream& err, const std::string& name, int nth) {
+    err << "tavlo: no account named '" << name << "'" << (nth > 1 ? " with that number" : "")
+        << '\n';
+    return kRefused;
+}
+
+int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
+    Options options;
+    std::string problem;
+    int nth = 1;
+    if (!ParseOptions(argc, argv, 3, {"name", "nth"}, {}, options, problem) ||
+        !ParseAccountChoice(options, nth, problem))
+        return Usage(err, problem);
     Session session(err);
     if (!session.Open())
         return kNoDataFolder;
-    if (!session.Dlg().RemoveAccount(options.values["name"], nth)) {
-        err << "tavlo: no account named '" << options.values["name"] << "'"
-            << (nth > 1 ? " with that number" : "") << '\n';
+    if (!session.Dlg().RemoveAccount(options.values["name"], nth))
+        return NoSuchAccount(err, options.values["name"], nth);
+    if (!session.Dlg().SaveAccounts()) {
+        err << "tavlo: the accounts could not be saved\n";
         return kRefused;
     }
+    return kOk;
+}
+
+// The account dialog over a stored account, opened as Edit opens it, on the
+// session's headless window system: the commands below press its buttons,
+// so that they do exactly what the dialog does. Its message boxes are
+// collected instead of shown.
+class AccountDialogRun {
+public:
+    AccountDialogRun(Session& session, const CAccount& account)
+        : m_ui(session.Ui()), m_dlg(session.Ui(), session.AppName()) {
+        m_ui.SetMessageBoxHandler([this](const port::headless::MessageBoxCall& call) {
+            m_messages.push_back(call.text);
+            return port::kIdOk;
+        });
+        m_dlg.LoadFrom(account);
+        m_hWnd = m_ui.OpenDialog(IDD_ADD, &m_dlg, nullptr);
+    }
+    ~AccountDialogRun() { m_ui.SetMessageBoxHandler(nullptr); }
+
+    bool IsOpen() const { return m_hWnd != nullptr; }
+    void SetText(int id, const std::string& text) { m_ui.SetItemText(m_hWnd, id, text); }
+    void SetChecked(int id, bool checked) { m_ui.CheckItem(m_hWnd, id, checked); }
+    // Chooses an item as the user does: the box tells the dialog (which may
+    // show a message).
+    void Choose(int id, int index) {
+        m_ui.ListSetCurSel(m_hWnd, id, index);
+        m_ui.SendMessage(m_hWnd, port::kWmCommand,
+                         port::MakeCommandParam(static_cast<unsigned>(id), port::kSelChange), 0);
+    }
+    void Press(int id) { m_ui.PressButton(m_hWnd, id); }
+    // The texts of the message boxes shown since the last call.
+    std::vector<std::string> TakeMessages() { return std::exchange(m_messages, {}); }
+    bool EndedWithOk() const {
+        int result = 0;
+        return m_ui.DialogEnded(m_hWnd, &result) && result == port::kIdOk;
+    }
+    const ADD& Dialog() const { return m_dlg; }
+
+private:
+    port::headless::HeadlessUi& m_ui;
+    ADD m_dlg;
+    port::WindowHandle m_hWnd = nullptr;
+    std::vector<std::string> m_messages;
+};
+
+int CommandAccountsTest(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    Options options;
+    std::string problem;
+    int nth = 1;
+    if (!ParseOptions(argc, argv, 3, {"name", "nth"}, {}, options, problem) ||
+        !ParseAccountChoice(options, nth, problem))
+        return Usage(err, problem);
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const CAccount* account = session.Dlg().FindAccount(options.values["name"], nth);
+    if (account == nullptr)
+        return NoSuchAccount(err, options.values["name"], nth);
+    port::SocketLayerStartup();
+    AccountDialogRun dialog(session, *account);
+    if (!dialog.IsOpen()) {
+        err << "tavlo: the account dialog could not be opened\n";
+        return kRefused;
+    }
+    dialog.Press(IDC_ADD_TEST);
+    const std::vector<std::string> shown = dialog.TakeMessages();
+    for (const std::string& text : shown)
+        out << text << '\n';
+    return shown.size() == 1 && shown[0] == AccountTestMessage(true) ? kOk : kRefused;
+}
+
+int CommandAccountsEdit(int argc, char** argv, std::istream& in, std::ostream& err) {
+    Options options;
+    std::string problem;
+    int nth = 1;
+    if (!ParseOptions(argc, argv, 3, {"name", "nth", "new-name", "user", "server", "type"},
+                      {"ssl", "no-ssl", "password"}, options, problem) ||
+        !ParseAccountChoice(options, nth, problem))
+        return Usage(err, problem);
+    if (options.switches["ssl"] && options.switches["no-ssl"])
+        return Usage(err, "--ssl and --no-ssl exclude each other");
+    int type = -1;
+    if (options.values.count("type") != 0) {
+        std::string text = options.values["type"];
+        for (char& c : text)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+        if (text != "POP3" && text != "IMAP")
+            return Usage(err, "--type must be POP3 or IMAP");
+        type = text == "POP3" ? ADD::kTypePop3 : ADD::kTypeImap;
+    }
+    std::string host;
+    int port = 0;
+    if (options.values.count("server") != 0 && !options.values["server"].empty() &&
+        !SplitServerAddress(options.values["server"], 110, host, port))
+        return Usage(err, "the server must be HOST or HOST:PORT with a port from 1 to 65535");
+
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const CAccount* found = session.Dlg().FindAccount(options.values["name"], nth);
+    if (found == nullptr)
+        return NoSuchAccount(err, options.values["name"], nth);
+
+    AccountDialogRun dialog(session, *found);
+    if (!dialog.IsOpen()) {
+        err << "tavlo: the account dialog could not be opened\n";
+        return kRefused;
+    }
+    const std::pair<const char*, int> texts[] = {
+        {"new-name", IDC_ADD_NAME}, {"user", IDC_ADD_USER}, {"server", IDC_ADD_SERVER}};
+    for (const auto& [option, id] : texts) {
+        if (options.values.count(option) != 0)
+            dialog.SetText(id, options.values[option]);
+    }
+    if (options.switches["password"])
+        dialog.SetText(IDC_ADD_PASSWORD, ReadPassword(in, err));
+    if (options.switches["ssl"] || options.switches["no-ssl"])
+        dialog.SetChecked(IDC_ADD_SSL, options.switches["ssl"]);
+    if (type >= 0)
+        dialog.Choose(IDC_ADD_TYPE, type);
+    dialog.Press(port::kIdOk);
+    // The IMAP warning, or what OK refused.
+    for (const std::string& text : dialog.TakeMessages())
+        err << "tavlo: " << text << '\n';
+    if (!dialog.EndedWithOk())
+        return kRefused;
+
+    // As the main window's Edit: the dialog's fields into the account, its
+    // newest-message marker kept.
+    CAccount* account = session.Dlg().FindAccount(options.values["name"], nth);
+    dialog.Dialog().ApplyTo(*account);
     if (!session.Dlg().SaveAccounts()) {
         err << "tavlo: the accounts could not be saved\n";
         return kRefused;
@@ -353,7 +514,7 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
     }
     if (command == "accounts") {
         if (argc < 3)
-            return Usage(err, "accounts needs list, add, remove or export-reg");
+            return Usage(err, "accounts needs list, add, edit, remove, test or export-reg");
         const std::string sub = argv[2];
         if (sub == "list")
             return CommandAccountsList(argc, argv, out, err);
@@ -361,6 +522,10 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
             return CommandAccountsAdd(argc, argv, in, err);
         if (sub == "remove")
             return CommandAccountsRemove(argc, argv, err);
+        if (sub == "edit")
+            return CommandAccountsEdit(argc, argv, in, err);
+        if (sub == "test")
+            return CommandAccountsTest(argc, argv, out, err);
         if (sub == "export-reg")
             return CommandAccountsExportReg(argc, argv, out, err);
         return Usage(err, "unknown accounts command '" + sub + "'");

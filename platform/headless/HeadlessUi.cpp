@@ -16,6 +16,15 @@ constexpr unsigned kTimerMinimumMs = 10;
 constexpr std::uint32_t kWsDisabled = 0x08000000;
 constexpr std::uint32_t kLbsSort = 0x0002;
 constexpr std::uint32_t kCbsSort = 0x0100;
+constexpr std::uint32_t kBsTypeMask = 0x000F;
+constexpr std::uint32_t kBsAutoCheckBox = 0x0003;
+constexpr std::uint32_t kBsAuto3State = 0x0006;
+
+// BM_CLICK toggles these by itself.
+bool IsAutoCheckBox(std::uint32_t style) {
+    const std::uint32_t type = style & kBsTypeMask;
+    return type == kBsAutoCheckBox || type == kBsAuto3State;
+}
 
 // Fake handles. Windows are numbered in steps of 16, so a window's device
 // context token (handle + 1) can never be taken for a window.
@@ -24,6 +33,7 @@ constexpr std::uintptr_t kWindowStride = 0x10;
 constexpr std::uintptr_t kIconBase = 0x7F000000;
 constexpr std::uintptr_t kCursorArrow = 0x7E000010;
 constexpr std::uintptr_t kCursorHand = 0x7E000020;
+constexpr std::uintptr_t kCursorWait = 0x7E000030;
 
 IconHandle IconFor(int id) {
     return reinterpret_cast<IconHandle>(kIconBase + static_cast<std::uintptr_t>(id) * 16);
@@ -954,6 +964,9 @@ WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* targe
         control.enabled = (resource.style & kWsDisabled) == 0;
         Find(handle)->controls.push_back(std::move(control));
     }
+    // The template's initial items, as the framework adds them.
+    for (const DialogInitResource& item : dialog->initData)
+        ListAddString(handle, item.control, item.text);
     if (SendMessage(handle, kWmCreate, 0, 0) == -1) {
         DestroyWindow(handle);
         return nullptr;
@@ -970,6 +983,16 @@ WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* targe
     if (!window->hiddenDuringInit && !window->ended)
         ShowWindow(handle, ShowCommand::Normal);
     return handle;
+}
+
+WindowHandle HeadlessUi::FindDialogOfTemplate(int templateId) const {
+    WindowHandle found = nullptr;
+    // Handles grow with creation, so the last match is the newest.
+    for (const auto& [handle, window] : m_windows) {
+        if (window->info.isDialog && window->info.templateId == templateId && !window->ended)
+            found = handle;
+    }
+    return found;
 }
 
 WindowHandle HeadlessUi::OpenDialog(int templateId, MessageTarget* target, WindowHandle owner) {
@@ -1070,8 +1093,20 @@ bool HeadlessUi::PressButton(WindowHandle dialog, int id) {
     const Control* control = FindControl(dialog, id);
     if (control == nullptr || !control->enabled || control->resource.className != "Button")
         return false;
+    if (IsAutoCheckBox(control->resource.style))
+        FindControl(dialog, id)->checked = !control->checked;
     SendMessage(dialog, kWmCommand, MakeCommandParam(static_cast<unsigned>(id)), 0);
     return true;
+}
+
+void HeadlessUi::CheckItem(WindowHandle dialog, int id, bool checked) {
+    if (Control* control = FindControl(dialog, id))
+        control->checked = checked;
+}
+
+bool HeadlessUi::IsItemChecked(WindowHandle dialog, int id) const {
+    const Control* control = FindControl(dialog, id);
+    return control != nullptr && control->checked;
 }
 
 void HeadlessUi::SetItemText(WindowHandle dialog, int id, const std::string& text) {
@@ -1108,6 +1143,19 @@ int HeadlessUi::ListAddString(WindowHandle dialog, int id, const std::string& te
     if (control->curSel >= index)
         ++control->curSel; // the selection stays on its item
     return index;
+}
+
+void HeadlessUi::ListDeleteString(WindowHandle dialog, int id, int index) {
+    Control* control = FindList(dialog, id);
+    if (control == nullptr || index < 0 || static_cast<std::size_t>(index) >= control->items.size())
+        return;
+    control->items.erase(control->items.begin() + index);
+    // As LB_DELETESTRING: the selected item gone, nothing is selected; a
+    // selection below it moves up with its item.
+    if (control->curSel == index)
+        control->curSel = -1;
+    else if (control->curSel > index)
+        --control->curSel;
 }
 
 void HeadlessUi::ListResetContent(WindowHandle dialog, int id) {
@@ -1253,8 +1301,15 @@ std::unique_ptr<Bitmap> HeadlessUi::LoadBitmap(int id) {
 }
 
 CursorHandle HeadlessUi::LoadSystemCursor(SystemCursor cursor) {
-    return reinterpret_cast<CursorHandle>(cursor == SystemCursor::Hand ? kCursorHand
-                                                                       : kCursorArrow);
+    switch (cursor) {
+    case SystemCursor::Hand:
+        return reinterpret_cast<CursorHandle>(kCursorHand);
+    case SystemCursor::Wait:
+        return reinterpret_cast<CursorHandle>(kCursorWait);
+    case SystemCursor::Arrow:
+        break;
+    }
+    return reinterpret_cast<CursorHandle>(kCursorArrow);
 }
 
 std::unique_ptr<Font> HeadlessUi::CreateFont(const FontSpec& spec) {

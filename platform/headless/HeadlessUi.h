@@ -10,7 +10,8 @@
 // table it is given when it is made; it knows no resource of its own. A
 // dialog has the controls its template lists, with their ids, window
 // classes, styles, texts and rectangles; list boxes and combo boxes sort
-// when their style says so. Like the Windows dialog manager it creates no
+// when their style says so and get the items of the template's initial
+// data before the dialog hears of its creation. Like the Windows dialog manager it creates no
 // dialog from a template it does not have, and a control id the template
 // does not list names nothing.
 //
@@ -163,6 +164,7 @@ struct ControlInfo {
     ControlResource resource; // id, window class, style, template text, rectangle
     std::string text;         // the text now
     bool enabled = true;
+    bool checked = false;           // check boxes
     std::vector<std::string> items; // list box and combo box items
     int curSel = -1;
 
@@ -219,9 +221,10 @@ public:
     // --- Test hooks ---------------------------------------------------------
 
     void SetIconic(WindowHandle window, bool iconic);
-    // Clicks a button of a dialog, as BM_CLICK does: sends kWmCommand with
-    // the button's id to the dialog. False (and nothing sent) when the
-    // dialog has no such button or it is disabled.
+    // Clicks a button of a dialog, as BM_CLICK does: an automatic check box
+    // toggles, then kWmCommand with the button's id goes to the dialog.
+    // False (and nothing sent) when the dialog has no such button or it is
+    // disabled.
     bool PressButton(WindowHandle dialog, int id);
     // Picks an item of the open menu: posts kWmCommand (command, 0) to its
     // target and closes the menu. False when no menu is open or it has no
@@ -259,6 +262,9 @@ public:
     // The clock time of its next expiry.
     std::optional<std::uint64_t> TimerDue(WindowHandle window, unsigned id) const;
     WindowHandle ForegroundWindow() const { return m_foreground; }
+    // The newest dialog of a template that still exists (a modal one that a
+    // command opened, for instance); null when there is none.
+    WindowHandle FindDialogOfTemplate(int templateId) const;
     WindowHandle TopWindow() const { return m_top; }
     std::size_t PendingMessageCount() const;
 
@@ -330,7 +336,10 @@ public:
     std::string GetItemText(WindowHandle dialog, int id) const override;
     void EnableItem(WindowHandle dialog, int id, bool enable) override;
     bool IsItemEnabled(WindowHandle dialog, int id) const override;
+    void CheckItem(WindowHandle dialog, int id, bool checked) override;
+    bool IsItemChecked(WindowHandle dialog, int id) const override;
     int ListAddString(WindowHandle dialog, int id, const std::string& text) override;
+    void ListDeleteString(WindowHandle dialog, int id, int index) override;
     void ListResetContent(WindowHandle dialog, int id) override;
     int ListGetCount(WindowHandle dialog, int id) const override;
     std::string ListGetText(WindowHandle dialog, int id, int index) const override;

@@ -36,6 +36,7 @@ namespace port::win32 {
 struct DialogRun {
     Win32Ui::State* state = nullptr;
     MessageTarget* target = nullptr;
+    int templateId = 0;
     HWND hwnd = nullptr;
     HWND disabledOwner = nullptr; // the owner this run disabled
     bool inInit = false;
@@ -99,11 +100,54 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     return ::DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// The dialog manager leaves a template's initial data (resource type 240
+// under the template's id) to the program: records of control id, message,
+// 32-bit length and bytes, up to a zero id. The item messages carry their
+// 16-bit numbers there; the text ends at its zero byte.
+void AddInitialItems(HINSTANCE resources, int templateId, HWND dialog) {
+    constexpr WORD kInitListAddString = 0x0401;
+    constexpr WORD kInitComboAddString = 0x0403;
+    const HRSRC found =
+        ::FindResourceA(resources, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(240));
+    if (found == nullptr)
+        return;
+    const HGLOBAL loaded = ::LoadResource(resources, found);
+    const auto* data = static_cast<const unsigned char*>(::LockResource(loaded));
+    const std::size_t size = ::SizeofResource(resources, found);
+    if (data == nullptr)
+        return;
+    std::size_t pos = 0;
+    while (pos + 8 <= size) {
+        WORD control = 0;
+        WORD message = 0;
+        DWORD length = 0;
+        // Records follow each other byte by byte: they need not be aligned.
+        std::memcpy(&control, data + pos, sizeof control);
+        if (control == 0)
+            return;
+        std::memcpy(&message, data + pos + 2, sizeof message);
+        std::memcpy(&length, data + pos + 4, sizeof length);
+        pos += 8;
+        if (length > size - pos)
+            return;
+        const std::string text(reinterpret_cast<const char*>(data + pos),
+                               ::strnlen(reinterpret_cast<const char*>(data + pos), length));
+        pos += length;
+        const UINT add = message == kInitComboAddString  ? CB_ADDSTRING
+                         : message == kInitListAddString ? LB_ADDSTRING
+                                                         : 0;
+        if (add != 0)
+            ::SendDlgItemMessageA(dialog, static_cast<short>(control), add, 0,
+                                  reinterpret_cast<LPARAM>(text.c_str()));
+    }
+}
+
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_INITDIALOG) {
         auto* run = reinterpret_cast<DialogRun*>(lParam);
         ::SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
         run->hwnd = hwnd;
+        AddInitialItems(run->state->resources, run->templateId, hwnd);
         // Entered here so that ShowWindow and EndDialog called from the
         // initialisation find the run.
         run->state->dialogs[hwnd] = run;
@@ -613,6 +657,7 @@ int Win32Ui::RunModalDialog(int templateId, MessageTarget* target, WindowHandle 
     DialogRun run;
     run.state = m_state.get();
     run.target = target;
+    run.templateId = templateId;
     const HWND ownerWindow = H(owner);
     // A modal dialog keeps its owner disabled while it runs.
     if (ownerWindow != nullptr && ::IsWindowEnabled(ownerWindow)) {
@@ -682,6 +727,14 @@ void Win32Ui::EndDialog(WindowHandle dialog, int result) {
 
 // --- Controls ---------------------------------------------------------------------
 
+void Win32Ui::CheckItem(WindowHandle dialog, int id, bool checked) {
+    ::CheckDlgButton(H(dialog), id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool Win32Ui::IsItemChecked(WindowHandle dialog, int id) const {
+    return ::IsDlgButtonChecked(H(dialog), id) == BST_CHECKED;
+}
+
 void Win32Ui::SetItemText(WindowHandle dialog, int id, const std::string& text) {
     ::SetDlgItemTextA(H(dialog), id, text.c_str());
 }
@@ -703,6 +756,11 @@ bool Win32Ui::IsItemEnabled(WindowHandle dialog, int id) const {
 int Win32Ui::ListAddString(WindowHandle dialog, int id, const std::string& text) {
     return static_cast<int>(ListMessage(::GetDlgItem(H(dialog), id), LB_ADDSTRING, CB_ADDSTRING, 0,
                                         reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+void Win32Ui::ListDeleteString(WindowHandle dialog, int id, int index) {
+    ListMessage(::GetDlgItem(H(dialog), id), LB_DELETESTRING, CB_DELETESTRING,
+                static_cast<WPARAM>(index), 0);
 }
 
 void Win32Ui::ListResetContent(WindowHandle dialog, int id) {
@@ -819,7 +877,15 @@ std::unique_ptr<Bitmap> Win32Ui::LoadBitmap(int id) {
 }
 
 CursorHandle Win32Ui::LoadSystemCursor(SystemCursor cursor) {
-    return ::LoadCursorA(nullptr, cursor == SystemCursor::Hand ? IDC_HAND : IDC_ARROW);
+    switch (cursor) {
+    case SystemCursor::Hand:
+        return ::LoadCursorA(nullptr, IDC_HAND);
+    case SystemCursor::Wait:
+        return ::LoadCursorA(nullptr, IDC_WAIT);
+    case SystemCursor::Arrow:
+        break;
+    }
+    return ::LoadCursorA(nullptr, IDC_ARROW);
 }
 
 std::unique_ptr<Font> Win32Ui::CreateFont(const FontSpec& spec) {

@@ -100,7 +100,10 @@ public:
     std::string GetItemText(WindowHandle dialog, int id) const override;
     void EnableItem(WindowHandle dialog, int id, bool enable) override;
     bool IsItemEnabled(WindowHandle dialog, int id) const override;
+    void CheckItem(WindowHandle dialog, int id, bool checked) override;
+    bool IsItemChecked(WindowHandle dialog, int id) const override;
     int ListAddString(WindowHandle dialog, int id, const std::string& text) override;
+    void ListDeleteString(WindowHandle dialog, int id, int index) override;
     void ListResetContent(WindowHandle dialog, int id) override;
     int ListGetCount(WindowHandle dialog, int id) const override;
     std::string ListGetText(WindowHandle dialog, int id, int index) const override;

@@ -152,6 +152,20 @@ def decode_strings(block, data):
     return strings
 
 
+def decode_init_data(data):
+    """Records of a dialog's initial data (type 240): control, message, text
+    up to its zero; the walk ends at a zero control id."""
+    records = []
+    pos = 0
+    while pos + 2 <= len(data) and struct.unpack_from("<H", data, pos)[0] != 0:
+        control, message, length = struct.unpack_from("<HHI", data, pos)
+        body = data[pos + 8:pos + 8 + length]
+        records.append({"control": signed16(control), "message": message,
+                        "text": body[:body.index(b"\0")].decode("cp1252")})
+        pos += 8 + length
+    return records
+
+
 def cp1252(text):
     return text.encode("latin-1").decode("cp1252")
 
@@ -250,6 +264,19 @@ class FixtureTableTest(unittest.TestCase):
         self.assertEqual(self.table["icons"], [281])
         self.assertEqual(self.table["bitmaps"], [{"id": 257, "size": [5, 3]}])
 
+    def test_dialog_init_data(self):
+        cb, lb = 0x0403, 0x0401
+        self.assertEqual(self.dialogs[233]["initData"], [
+            {"control": 1136, "message": cb, "text": "Custom"},
+            {"control": 1136, "message": cb, "text": "Gmail"},
+            {"control": 1309, "message": cb, "text": "POP3"},
+            {"control": 1309, "message": cb, "text": "IMAP"},
+            # The text ends at its first zero; the rest of the record is skipped.
+            {"control": 1305, "message": lb, "text": "Skr\xe4ppost"},
+            {"control": 1309, "message": cb, "text": ""},
+        ])
+        self.assertEqual(self.dialogs[1089]["initData"], [])
+
 
 class ScriptFailureTest(unittest.TestCase):
     """What the script does not understand stops it with the place."""
@@ -269,6 +296,19 @@ class ScriptFailureTest(unittest.TestCase):
             ('STRINGTABLE\nBEGIN\n 1 "a"\n 1 "b"\nEND\n', "string 1 appears twice"),
             ('#include "missing.h"\n', "cannot find missing.h"),
             ("#if 1\n", "#if without #endif"),
+            # Dialog init data: cut short, a message other than the two item
+            # messages, a text without its zero, a control that is no combo
+            # box, data without a template.
+            ('1 DIALOGEX 0,0,10,10\nBEGIN\n COMBOBOX 5,1,1,1,1\nEND\n'
+             '1 240\nBEGIN\n 5, 0x0403, 9L, "ab\\0"\nEND\n', "dialog init data 1 is cut short"),
+            ('1 DIALOGEX 0,0,10,10\nBEGIN\n COMBOBOX 5,1,1,1,1\nEND\n'
+             '1 240\nBEGIN\n 5, 0x0143, 3L, "ab\\0"\nEND\n', "message 0x0143 is not read"),
+            ('1 DIALOGEX 0,0,10,10\nBEGIN\n COMBOBOX 5,1,1,1,1\nEND\n'
+             '1 240\nBEGIN\n 5, 0x0403, 2L, "ab"\nEND\n', "a text without its terminating zero"),
+            ('1 DIALOGEX 0,0,10,10\nBEGIN\n LISTBOX 5,1,1,1,1\nEND\n'
+             '1 240\nBEGIN\n 5, 0x0403, 3L, "ab\\0"\nEND\n', "control 5 is not a ComboBox"),
+            ('2 240\nBEGIN\n 5, 0x0403, 3L, "ab\\0"\nEND\n',
+             "dialog init data 2 has no dialog template"),
         ]
         with tempfile.TemporaryDirectory() as folder:
             for text, message in cases:
@@ -302,9 +342,11 @@ class WindresAgreementTest(unittest.TestCase):
         res = os.path.join(cls.folder.name, "fixture.res")
         subprocess.run([find_windres(), "-I", FIXTURE_DIR, FIXTURE, "-O", "res", "-o", res],
                        check=True, capture_output=True)
-        cls.dialogs, cls.menus, cls.strings = {}, {}, {}
+        cls.dialogs, cls.menus, cls.strings, cls.init_data = {}, {}, {}, {}
         for rtype, name, data in read_res(res):
-            if rtype == 5:
+            if rtype == 240:
+                cls.init_data[name] = decode_init_data(data)
+            elif rtype == 5:
                 cls.dialogs[name] = decode_dialog(data)
             elif rtype == 4:
                 cls.menus[name] = decode_menu(data)
@@ -336,6 +378,12 @@ class WindresAgreementTest(unittest.TestCase):
                     self.assertEqual(hex(theirs["style"]), hex(mine["style"]))
                     self.assertEqual(hex(theirs["exStyle"]), hex(mine["exStyle"]))
                     self.assertEqual(theirs["units"], mine["units"])
+
+    def test_dialog_init_data_agrees(self):
+        expected = {d["id"]: [dict(r, text=cp1252(r["text"])) for r in d["initData"]]
+                    for d in self.table["dialogs"] if d["initData"]}
+        self.assertEqual(self.init_data, expected)
+        self.assertTrue(expected)
 
     def test_menus_and_strings_agree(self):
         for m in self.table["menus"]:

@@ -12,6 +12,12 @@ HWND H(WindowHandle window) {
     return static_cast<HWND>(window);
 }
 
+std::string ClassOf(HWND window) {
+    char name[256] = {};
+    ::GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
 } // namespace
 
 WindowHandle FindTopLevelWindowByClass(const std::string& className) {
@@ -33,6 +39,44 @@ bool NotifyIconExists(WindowHandle owner, unsigned id) {
     record.uID = id;
     record.uFlags = 0;
     return ::Shell_NotifyIconA(NIM_MODIFY, &record) != 0;
+}
+
+std::vector<ChildText> ChildTexts(WindowHandle dialog) {
+    std::vector<ChildText> children;
+    for (HWND child = ::GetWindow(H(dialog), GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        ChildText entry;
+        entry.id = ::GetDlgCtrlID(child);
+        entry.className = ClassOf(child);
+        char text[4096] = {};
+        ::SendMessageA(child, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+        entry.text = text;
+        children.push_back(std::move(entry));
+    }
+    return children;
+}
+
+bool SetControlText(WindowHandle dialog, int id, const std::string& text) {
+    const HWND control = ::GetDlgItem(H(dialog), id);
+    return control != nullptr &&
+           ::SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())) != 0;
+}
+
+bool SetControlCheck(WindowHandle dialog, int id, bool checked) {
+    const HWND control = ::GetDlgItem(H(dialog), id);
+    if (control == nullptr)
+        return false;
+    ::SendMessageA(control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    return true;
+}
+
+bool SetControlSelection(WindowHandle dialog, int id, int index) {
+    const HWND control = ::GetDlgItem(H(dialog), id);
+    if (control == nullptr)
+        return false;
+    const bool combo = ::lstrcmpiA(ClassOf(control).c_str(), "ComboBox") == 0;
+    ::SendMessageA(control, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    return true;
 }
 
 } // namespace tavlo::uidriver

@@ -8,6 +8,7 @@
 #include "platform/NotifyWindow.h" // port::WindowHandle
 
 #include <string>
+#include <vector>
 
 namespace tavlo::uidriver {
 
@@ -27,5 +28,21 @@ WindowHandle ForegroundWindow();
 // call that changes nothing (no flags) succeeds exactly for an existing
 // icon. The owner window need not exist any more.
 bool NotifyIconExists(WindowHandle owner, unsigned id);
+
+// One child window of a dialog: its id, class and text (asked for with
+// WM_GETTEXT, which the system carries across processes).
+struct ChildText {
+    int id = 0;
+    std::string className;
+    std::string text;
+};
+std::vector<ChildText> ChildTexts(WindowHandle dialog);
+
+// Control id of a dialog, as the user would change it: the text (WM_SETTEXT),
+// a check box's state (BM_SETCHECK), a list's selection (CB_SETCURSEL or
+// LB_SETCURSEL, by its class). False when the control does not exist.
+bool SetControlText(WindowHandle dialog, int id, const std::string& text);
+bool SetControlCheck(WindowHandle dialog, int id, bool checked);
+bool SetControlSelection(WindowHandle dialog, int id, int index);
 
 } // namespace tavlo::uidriver

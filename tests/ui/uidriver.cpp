@@ -12,8 +12,11 @@
 //   post WIN MESSAGE WPARAM LPARAM | show WIN | redraw WIN | work-area
 //   tray-icon WIN | wait-tray-icon WIN 1|0 TIMEOUT (icon 216 of that window)
 //   reset | reg-int SECTION NAME | reg-set-int SECTION NAME VALUE | autostart
-//   add-account NAME USER PASSWORD SERVER SECURITY TYPE | markers
+//   add-account NAME USER PASSWORD SERVER SECURITY TYPE | markers | accounts
 //   wait-marker INDEX OLD TIMEOUT | now
+//   texts WIN (a dialog's children: "ID CLASS TEXT", line breaks as "|")
+//   set-text WIN ID TEXT | set-check WIN ID 1|0 | select WIN ID INDEX
+//   (select tells the dialog with a posted selection-change command)
 //
 // A window (WIN) is "main" (the main window, titled "Tavlo" and a no-break
 // space), "class:NAME", "hwnd:HEX" or any other text as an exact title.
@@ -332,6 +335,49 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
         accounts.push_back(account);
         auto store = Store();
         return SaveAccounts(store, accounts) ? kYes : kError;
+    }
+    if (command == "texts") {
+        Need(args, 1, "texts WIN");
+        const WindowHandle dialog = window(0);
+        if (dialog == nullptr)
+            return kError;
+        for (const tavlo::uidriver::ChildText& child : tavlo::uidriver::ChildTexts(dialog)) {
+            std::string text = child.text;
+            for (char& c : text)
+                c = c == '\n' ? '|' : c == '\r' ? ' ' : c;
+            std::cout << child.id << ' ' << child.className << ' ' << text << '\n';
+        }
+        return kYes;
+    }
+    if (command == "set-text" || command == "set-check" || command == "select") {
+        Need(args, 3, "set-text WIN ID TEXT | set-check WIN ID 1|0 | select WIN ID INDEX");
+        const WindowHandle dialog = window(0);
+        if (dialog == nullptr)
+            return kError;
+        const int id = static_cast<int>(ToNumber(args[1]));
+        bool done = false;
+        if (command == "set-text") {
+            done = tavlo::uidriver::SetControlText(dialog, id, args[2]);
+        } else if (command == "set-check") {
+            done = tavlo::uidriver::SetControlCheck(dialog, id, ToNumber(args[2]) != 0);
+        } else {
+            done = tavlo::uidriver::SetControlSelection(dialog, id,
+                                                        static_cast<int>(ToNumber(args[2])));
+            if (done)
+                ui.PostMessage(dialog, port::kWmCommand,
+                               port::MakeCommandParam(static_cast<unsigned>(id), port::kSelChange),
+                               0);
+        }
+        return done ? kYes : kError;
+    }
+    if (command == "accounts") {
+        // Name, type, security, user, server, marker; tab-separated.
+        Need(args, 0, "accounts");
+        for (const CAccount& a : StoredAccounts())
+            std::cout << a.m_strAccountName << '\t' << a.m_strAccountType << '\t' << a.m_strSecurity
+                      << '\t' << a.m_strUserName << '\t' << a.m_strServer << '\t'
+                      << a.m_strLastMessage << '\n';
+        return kYes;
     }
     if (command == "markers") {
         Need(args, 0, "markers");

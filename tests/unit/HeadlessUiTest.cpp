@@ -439,6 +439,39 @@ TEST(HeadlessUiListTest, SortedListsInsertInCaseInsensitiveOrderAndKeepTheSelect
     EXPECT_EQ(ui.ListGetCurSel(h, IDC_MAILPROGRAM), -1);
 }
 
+// As LB_DELETESTRING and BM_CLICK on the real window system (Win32UiTest
+// checks the same on it).
+TEST(HeadlessUiListTest, DeletingItemsMovesOrDropsTheSelectionAndClicksToggleAutoCheckBoxes) {
+    HeadlessUi ui{tavlo::res::ProgramResources()};
+    ScriptedDialog dialog(ui);
+    const port::WindowHandle h = ui.OpenDialog(IDD_VESK_DIALOG, &dialog, nullptr);
+    const int id = IDC_ACCOUNTS_LIST;
+    for (const char* name : {"c", "a", "b"})
+        ui.ListAddString(h, id, name);
+    ui.ListSetCurSel(h, id, 2);
+    ui.ListDeleteString(h, id, 0); // above the selection
+    EXPECT_EQ(ui.ListGetText(h, id, 0), "b");
+    EXPECT_EQ(ui.ListGetCurSel(h, id), 1);
+    ui.ListDeleteString(h, id, 5); // no such item
+    EXPECT_EQ(ui.ListGetCount(h, id), 2);
+    ui.ListDeleteString(h, id, 1); // the selected one
+    EXPECT_EQ(ui.ListGetCurSel(h, id), -1);
+    EXPECT_EQ(ui.ListGetCount(h, id), 1);
+
+    ScriptedDialog accountDialog(ui, IDD_ADD);
+    const port::WindowHandle add = ui.OpenDialog(IDD_ADD, &accountDialog, nullptr);
+    EXPECT_FALSE(ui.IsItemChecked(add, IDC_ADD_SSL));
+    EXPECT_TRUE(ui.PressButton(add, IDC_ADD_SSL));
+    EXPECT_TRUE(ui.IsItemChecked(add, IDC_ADD_SSL));
+    ui.CheckItem(add, IDC_ADD_SSL, false);
+    EXPECT_FALSE(ui.IsItemChecked(add, IDC_ADD_SSL));
+    EXPECT_TRUE(ui.PressButton(add, IDC_ADD_TEST)); // a push button stays unchecked
+    EXPECT_FALSE(ui.IsItemChecked(add, IDC_ADD_TEST));
+    EXPECT_EQ(ui.FindDialogOfTemplate(IDD_ADD), add);
+    EXPECT_EQ(ui.FindDialogOfTemplate(IDD_VESK_DIALOG), h);
+    EXPECT_EQ(ui.FindDialogOfTemplate(4711), nullptr);
+}
+
 // --- Dialogs from the resource table ------------------------------------------------
 
 // Template 102 as res/tavlo.rc lists it: every control with its kind, id,

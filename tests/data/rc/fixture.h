@@ -29,3 +29,6 @@
 #define TXT_SPAM_CAPTION "Skr\344ppost - Blockerad avs\344ndare / dom\344n"
 #define STYLE_BUTTON (BS_PUSHBUTTON | WS_TABSTOP)
 #define IDC_OTHER_NAME IDC_NAME
+/* The dialog init data's type and message, as numbers. */
+#define RT_DIALOG_INIT 240
+#define INIT_CB_ADDSTRING 0x0403

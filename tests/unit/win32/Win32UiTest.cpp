@@ -7,6 +7,7 @@
 #include "notify/SystemTray.h"
 #include "platform/Paths.h"
 #include "platform/Wnd.h"
+#include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
 #include "res/resource.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -440,11 +442,85 @@ TEST_F(Win32UiTest, ListBoxesSortAndItemsEnableAndCarryTexts) {
     });
 }
 
+TEST_F(Win32UiTest, CheckBoxesAndItemRemoval) {
+    WithTemplate(m_ui, IDD_ADD, [&](WindowHandle d) {
+        EXPECT_FALSE(m_ui.IsItemChecked(d, IDC_ADD_SSL));
+        m_ui.CheckItem(d, IDC_ADD_SSL, true);
+        EXPECT_TRUE(m_ui.IsItemChecked(d, IDC_ADD_SSL));
+        m_ui.CheckItem(d, IDC_ADD_SSL, false);
+        EXPECT_FALSE(m_ui.IsItemChecked(d, IDC_ADD_SSL));
+        EXPECT_FALSE(m_ui.IsItemChecked(d, 4711));
+    });
+    WithMainTemplate(m_ui, [&](WindowHandle d) {
+        for (const char* name : {"c", "a", "b"})
+            m_ui.ListAddString(d, IDC_ACCOUNTS_LIST, name);
+        m_ui.ListSetCurSel(d, IDC_ACCOUNTS_LIST, 2);
+        m_ui.ListDeleteString(d, IDC_ACCOUNTS_LIST, 0); // above the selection
+        EXPECT_EQ(m_ui.ListGetCount(d, IDC_ACCOUNTS_LIST), 2);
+        EXPECT_EQ(m_ui.ListGetText(d, IDC_ACCOUNTS_LIST, 0), "b");
+        EXPECT_EQ(m_ui.ListGetCurSel(d, IDC_ACCOUNTS_LIST), 1);
+        m_ui.ListDeleteString(d, IDC_ACCOUNTS_LIST, 1); // the selected one
+        EXPECT_EQ(m_ui.ListGetCurSel(d, IDC_ACCOUNTS_LIST), -1);
+        EXPECT_EQ(m_ui.ListGetCount(d, IDC_ACCOUNTS_LIST), 1);
+    });
+}
+
+// A template's initial data fills its combo boxes before the dialog's
+// initialisation runs, on the real dialog manager as in the headless window
+// system: every list and combo box of every template holds the same items.
+TEST_F(Win32UiTest, TemplateInitialItemsAgreeWithTheHeadlessDialogs) {
+    const port::ResourceTable& resources = tavlo::res::ProgramResources();
+    port::headless::HeadlessUi headless(resources);
+    std::size_t initialItems = 0;
+    for (const port::DialogResource& table : resources.dialogs) {
+        SCOPED_TRACE("template " + std::to_string(table.id));
+        initialItems += table.initData.size();
+        std::map<int, std::vector<std::string>> real;
+        std::map<int, std::vector<std::string>> mine;
+        auto itemsOf = [](port::Ui& ui, WindowHandle d, const port::DialogResource& t) {
+            std::map<int, std::vector<std::string>> items;
+            for (const port::ControlResource& c : t.controls) {
+                if (c.className != "ListBox" && c.className != "ComboBox")
+                    continue;
+                for (int i = 0; i < ui.ListGetCount(d, c.id); ++i)
+                    items[c.id].push_back(ui.ListGetText(d, c.id, i));
+            }
+            return items;
+        };
+        Probe atInit(
+            [&](WindowHandle d, unsigned message, std::uintptr_t, std::intptr_t, std::intptr_t&) {
+                if (message == port::kWmInitDialog) {
+                    real = itemsOf(m_ui, d, table);
+                    m_ui.ShowWindow(d, port::ShowCommand::Hide);
+                    m_ui.EndDialog(d, 1);
+                    return true;
+                }
+                return false;
+            });
+        ASSERT_EQ(m_ui.RunModalDialog(table.id, &atInit, nullptr), 1);
+        Probe headlessTarget(
+            [&](WindowHandle d, unsigned message, std::uintptr_t, std::intptr_t, std::intptr_t&) {
+                if (message == port::kWmInitDialog)
+                    mine = itemsOf(headless, d, table);
+                return false;
+            });
+        headless.OpenDialog(table.id, &headlessTarget, nullptr);
+        EXPECT_EQ(real, mine);
+    }
+    // The account dialog's type box, in the order of the type index.
+    ASSERT_GT(initialItems, 0u);
+    port::headless::HeadlessUi check(resources);
+    Probe none;
+    const WindowHandle add = check.OpenDialog(IDD_ADD, &none, nullptr);
+    EXPECT_EQ(check.ListGetText(add, IDC_ADD_TYPE, 0), "POP3");
+    EXPECT_EQ(check.ListGetText(add, IDC_ADD_TYPE, 1), "IMAP");
+}
+
 // The style bits a control of a template has once the window system made
 // it: the dialog manager adds WS_EX_NOPARENTNOTIFY to every control and
-// turns a list box's border into a client edge; list and combo boxes show
-// their scroll bars only when needed (a combo box's belong to its drop
-// list).
+// turns the border of a list box or an edit into a client edge; list and
+// combo boxes show their scroll bars only when needed (a combo box's belong
+// to its drop list).
 struct Styles {
     std::uint32_t style;
     std::uint32_t exStyle;
@@ -459,7 +535,7 @@ Styles AsCreated(const port::ControlResource& c) {
     Styles s{c.style, c.exStyle | kNoParentNotify};
     if (c.className == "ListBox" || c.className == "ComboBox")
         s.style &= ~kScrollBars;
-    if (c.className == "ListBox" && (s.style & kBorder) != 0) {
+    if ((c.className == "ListBox" || c.className == "Edit") && (s.style & kBorder) != 0) {
         s.style &= ~kBorder;
         s.exStyle |= kClientEdge;
     }
