@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Ui.h"
 
+#include "platform/win32/Win32Picture.h"
 #include "platform/win32/WindowsGateway.h"
 
 // clang-format off
@@ -97,6 +98,41 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     if (target->OnMessage(hwnd, message, wParam, lParam, result))
         return result;
     return ::DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+// A subclassed control: its own procedure and the target that sees its
+// messages first, kept as window properties.
+constexpr const char* kSubclassProcProp = "Tavlo.SubclassProc";
+constexpr const char* kSubclassTargetProp = "Tavlo.SubclassTarget";
+
+WNDPROC OriginalProc(HWND hwnd) {
+    return reinterpret_cast<WNDPROC>(::GetPropA(hwnd, kSubclassProcProp));
+}
+
+void RestoreProc(HWND hwnd) {
+    const WNDPROC original = OriginalProc(hwnd);
+    if (original == nullptr)
+        return;
+    ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    ::RemovePropA(hwnd, kSubclassProcProp);
+    ::RemovePropA(hwnd, kSubclassTargetProp);
+}
+
+LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    const WNDPROC original = OriginalProc(hwnd);
+    auto* target = static_cast<MessageTarget*>(::GetPropA(hwnd, kSubclassTargetProp));
+    if (message == WM_NCDESTROY || original == nullptr) {
+        RestoreProc(hwnd);
+        return original != nullptr ? ::CallWindowProcA(original, hwnd, message, wParam, lParam)
+                                   : ::DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    // kWmDestroy is the last message the target sees.
+    if (message == WM_DESTROY)
+        ::SetPropA(hwnd, kSubclassTargetProp, nullptr);
+    std::intptr_t result = 0;
+    if (target != nullptr && target->OnMessage(hwnd, message, wParam, lParam, result))
+        return result;
+    return ::CallWindowProcA(original, hwnd, message, wParam, lParam);
 }
 
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -233,6 +269,13 @@ public:
     void SetTextColour(Colour colour) override { ::SetTextColor(m_dc, colour); }
     void SetTransparentBackground() override { ::SetBkMode(m_dc, TRANSPARENT); }
 
+    void DrawMemoryCanvas(const MemoryCanvas& canvas, const Rect& source, Point at) override {
+        const HDC memory = MemoryCanvasDc(canvas);
+        if (memory != nullptr)
+            ::BitBlt(m_dc, at.x, at.y, source.Width(), source.Height(), memory, source.left,
+                     source.top, SRCCOPY);
+    }
+
     void DrawText(const std::string& text, const Rect& rect, unsigned flags) override {
         RECT r = ToRect(rect);
         ::DrawTextA(m_dc, text.data(), static_cast<int>(text.size()), &r, flags);
@@ -354,6 +397,56 @@ std::string Win32Ui::LoadResourceData(int id, const std::string& type) const {
     if (data == nullptr)
         return {};
     return std::string(static_cast<const char*>(data), size);
+}
+
+std::unique_ptr<Picture> Win32Ui::LoadPicture(const std::string& bytes) {
+    return LoadOlePicture(bytes);
+}
+
+Size Win32Ui::ScreenPixelsPerInch() const {
+    const HDC screen = ::GetDC(nullptr);
+    if (screen == nullptr)
+        return Size{96, 96};
+    const Size ppi{::GetDeviceCaps(screen, LOGPIXELSX), ::GetDeviceCaps(screen, LOGPIXELSY)};
+    ::ReleaseDC(nullptr, screen);
+    return ppi;
+}
+
+Colour Win32Ui::GetSystemColour(SystemColour colour) const {
+    return ::GetSysColor(colour == SystemColour::ButtonFace ? COLOR_BTNFACE : COLOR_MENU);
+}
+
+std::unique_ptr<MemoryCanvas> Win32Ui::CreateMemoryCanvas(WindowHandle compatibleWith, Size size) {
+    return CreateWin32MemoryCanvas(H(compatibleWith), size);
+}
+
+std::unique_ptr<WaitableEvent> Win32Ui::CreateManualResetEvent() {
+    return CreateWin32Event();
+}
+
+void Win32Ui::InvalidateWindow(WindowHandle window, bool erase) {
+    ::InvalidateRect(H(window), nullptr, erase ? TRUE : FALSE);
+}
+
+WindowHandle Win32Ui::GetItem(WindowHandle dialog, int id) const {
+    return ::GetDlgItem(H(dialog), id);
+}
+
+bool Win32Ui::SubclassWindow(WindowHandle window, MessageTarget* target) {
+    const HWND hwnd = H(window);
+    if (!::IsWindow(hwnd))
+        return false;
+    if (target == nullptr) {
+        RestoreProc(hwnd);
+        return true;
+    }
+    if (OriginalProc(hwnd) == nullptr) {
+        const auto original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
+        if (!::SetPropA(hwnd, kSubclassProcProp, reinterpret_cast<HANDLE>(original)))
+            return false;
+        ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc));
+    }
+    return ::SetPropA(hwnd, kSubclassTargetProp, target) != 0;
 }
 
 std::string Win32Ui::GetItemClassName(WindowHandle dialog, int id) const {
@@ -556,6 +649,8 @@ std::intptr_t Win32Ui::SendMessage(WindowHandle window, unsigned message, std::u
 std::intptr_t Win32Ui::DefaultHandling(WindowHandle window, unsigned message, std::uintptr_t wParam,
                                        std::intptr_t lParam) {
     const HWND hwnd = H(window);
+    if (const WNDPROC original = OriginalProc(hwnd))
+        return ::CallWindowProcA(original, hwnd, message, wParam, lParam);
     char className[16] = {};
     ::GetClassNameA(hwnd, className, sizeof className);
     if (m_state->FindDialog(hwnd) == nullptr && std::strcmp(className, "#32770") != 0)
