@@ -13,6 +13,7 @@ bool CStatic::SubclassWindow(port::WindowHandle window) {
     if (window == nullptr || !m_ui.SubclassWindow(window, this))
         return false;
     m_hWnd = window;
+    PreSubclassWindow();
     return true;
 }
 

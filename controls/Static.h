@@ -17,4 +17,8 @@ public:
     bool SubclassWindow(port::WindowHandle window);
     // Lets the control go on without this object.
     void UnsubclassWindow();
+
+protected:
+    // Called once the object is bound to its window.
+    virtual void PreSubclassWindow() {}
 };

@@ -404,6 +404,46 @@ public:
     virtual WindowHandle GetItem(WindowHandle dialog, int id) const = 0;
     virtual bool SubclassWindow(WindowHandle window, MessageTarget* target) = 0;
 
+    // Style bits of a window (GWL_STYLE), and adding some.
+    virtual std::uint32_t GetStyle(WindowHandle window) const = 0;
+    virtual void AddStyle(WindowHandle window, std::uint32_t bits) = 0;
+    // The rectangles of a child window in its parent's client coordinates.
+    virtual Rect GetWindowRectInParent(WindowHandle window) const = 0;
+    virtual Rect GetClientRectInParent(WindowHandle window) const = 0;
+    virtual Point ScreenToClient(WindowHandle window, Point point) const = 0;
+    // The window's font (WM_GETFONT), else the default GUI font, else the
+    // variable-pitch system font, as a new font with or without underline.
+    virtual std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) = 0;
+    // The extent of a single line of text in the font, on the window's
+    // device context.
+    virtual Size MeasureText(WindowHandle window, const Font* font,
+                             const std::string& text) const = 0;
+    // A tooltip over the window's client area with this text; messages for
+    // the window are relayed to it. Null when it could not be made.
+    class Tooltip {
+    public:
+        virtual ~Tooltip() = default;
+        virtual void SetText(const std::string& text) = 0;
+        virtual void Relay(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    };
+    virtual std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window,
+                                                   const std::string& text) = 0;
+    // A copy of cursor resource id of a program in the Windows folder (its
+    // file name), or null; the caller destroys it with DestroyCursor.
+    virtual CursorHandle LoadProgramCursor(const std::string& program, int id) = 0;
+    virtual void DestroyCursor(CursorHandle cursor) = 0;
+    // The default value of a key under HKEY_CLASSES_ROOT; false when the
+    // key or its value is missing.
+    virtual bool ReadClassesRootDefault(const std::string& key, std::string& value) const = 0;
+    // The shell's "open" of a file or URL, shown normal: ShellExecute's
+    // result (greater than 32 for success).
+    virtual int ShellOpenWithResult(const std::string& file) = 0;
+    // Runs a command line shown normal: WinExec's result (greater than 31
+    // for success).
+    virtual int RunCommandLine(const std::string& commandLine) = 0;
+    // MessageBeep with an kMbIcon* type.
+    virtual void MessageBeep(unsigned type) = 0;
+
     // Pointer.
     virtual Point GetCursorPos() const = 0;
     virtual void SetCursor(CursorHandle cursor) = 0;

@@ -24,6 +24,7 @@ constexpr std::uintptr_t kWindowStride = 0x10;
 constexpr std::uintptr_t kIconBase = 0x7F000000;
 constexpr std::uintptr_t kCursorArrow = 0x7E000010;
 constexpr std::uintptr_t kCursorHand = 0x7E000020;
+constexpr std::uintptr_t kCursorProgram = 0x7E000030;
 
 // InvalidateWindow from any thread travels through the message queue under
 // a number no window message uses.
@@ -244,6 +245,8 @@ const char* EventKindName(EventKind kind) {
         return "message-box";
     case EventKind::ShellOpen:
         return "shell-open";
+    case EventKind::Run:
+        return "run";
     case EventKind::Sound:
         return "sound";
     case EventKind::Exit:
@@ -296,6 +299,7 @@ std::string Describe(const Event& event) {
             out += " \"" + OneLine(event.detail) + "\"";
         break;
     case EventKind::Sound:
+    case EventKind::Run:
         out += " \"" + OneLine(event.text) + "\"";
         break;
     case EventKind::Exit:
@@ -1546,6 +1550,159 @@ bool HeadlessUi::SubclassWindow(WindowHandle window, MessageTarget* target) {
         return false;
     found->target = target;
     return true;
+}
+
+// --- What the hyperlink control uses -------------------------------------------------
+
+class HeadlessUi::HeadlessTooltip final : public Tooltip {
+public:
+    HeadlessTooltip(HeadlessUi& ui, WindowHandle window) : m_ui(ui), m_window(window) {}
+    ~HeadlessTooltip() override { m_ui.m_tooltips.erase(m_window); }
+    HeadlessTooltip(const HeadlessTooltip&) = delete;
+    HeadlessTooltip& operator=(const HeadlessTooltip&) = delete;
+
+    void SetText(const std::string& text) override { m_ui.m_tooltips[m_window].text = text; }
+    void Relay(unsigned message, std::uintptr_t, std::intptr_t) override {
+        m_ui.m_tooltips[m_window].relayed.push_back(message);
+    }
+
+private:
+    HeadlessUi& m_ui;
+    WindowHandle m_window;
+};
+
+std::uint32_t HeadlessUi::GetStyle(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return 0;
+    if (window->info.isControl) {
+        const Control* control = FindControl(window->info.owner, window->info.controlId);
+        return control != nullptr ? control->resource.style : 0;
+    }
+    return window->style;
+}
+
+void HeadlessUi::AddStyle(WindowHandle handle, std::uint32_t bits) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    if (window->info.isControl) {
+        if (Control* control = FindControl(window->info.owner, window->info.controlId))
+            control->resource.style |= bits;
+        return;
+    }
+    window->style |= bits;
+}
+
+Rect HeadlessUi::GetWindowRectInParent(WindowHandle handle) const {
+    // Controls keep their rectangle in the dialog's client area; windows
+    // without borders have client areas as large as they are.
+    return GetWindowRect(handle);
+}
+
+Rect HeadlessUi::GetClientRectInParent(WindowHandle handle) const {
+    return GetWindowRect(handle);
+}
+
+Point HeadlessUi::ScreenToClient(WindowHandle handle, Point point) const {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return point;
+    Point origin{window->info.rect.left, window->info.rect.top};
+    if (window->info.isControl) {
+        const Rect dialog = GetWindowRect(window->info.owner);
+        origin.x += dialog.left;
+        origin.y += dialog.top;
+    }
+    return Point{point.x - origin.x, point.y - origin.y};
+}
+
+std::unique_ptr<Font> HeadlessUi::CreateWindowFont(WindowHandle handle, bool underline) {
+    FontSpec spec{"MS Shell Dlg", 80, 400, false, underline};
+    const Window* window = Find(handle);
+    if (window != nullptr && window->info.isControl) {
+        const Window* dialog = Find(window->info.owner);
+        const DialogResource* resource =
+            dialog != nullptr ? m_resources.FindDialog(dialog->info.templateId) : nullptr;
+        if (resource != nullptr && !resource->fontFace.empty()) {
+            spec.face = resource->fontFace;
+            spec.pointTenths = resource->fontPoints * 10;
+        }
+    }
+    return std::make_unique<HeadlessFont>(spec);
+}
+
+Size HeadlessUi::MeasureText(WindowHandle, const Font*, const std::string& text) const {
+    return Size{kCharWidth * static_cast<int>(text.size()), kLineHeight};
+}
+
+std::unique_ptr<Ui::Tooltip> HeadlessUi::CreateTooltip(WindowHandle window,
+                                                       const std::string& text) {
+    if (Find(window) == nullptr)
+        return nullptr;
+    m_tooltips[window] = TooltipInfo{text, {}};
+    return std::make_unique<HeadlessTooltip>(*this, window);
+}
+
+std::optional<HeadlessUi::TooltipInfo> HeadlessUi::FindTooltip(WindowHandle window) const {
+    const auto it = m_tooltips.find(window);
+    if (it == m_tooltips.end())
+        return std::nullopt;
+    return it->second;
+}
+
+CursorHandle HeadlessUi::ProgramCursor() {
+    return reinterpret_cast<CursorHandle>(kCursorProgram);
+}
+
+CursorHandle HeadlessUi::LoadProgramCursor(const std::string&, int) {
+    if (!m_programCursorAvailable)
+        return nullptr;
+    ++m_liveProgramCursors;
+    return ProgramCursor();
+}
+
+void HeadlessUi::DestroyCursor(CursorHandle cursor) {
+    if (cursor == ProgramCursor())
+        --m_liveProgramCursors;
+}
+
+void HeadlessUi::SetClassesRootDefault(const std::string& key, const std::string& value) {
+    m_classesRoot[key] = value;
+}
+
+bool HeadlessUi::ReadClassesRootDefault(const std::string& key, std::string& value) const {
+    const auto it = m_classesRoot.find(key);
+    if (it == m_classesRoot.end())
+        return false;
+    value = it->second;
+    return true;
+}
+
+int HeadlessUi::ShellOpenWithResult(const std::string& file) {
+    Event event;
+    event.kind = EventKind::ShellOpen;
+    event.text = file;
+    event.value = m_shellOpenCode;
+    Record(std::move(event));
+    return m_shellOpenCode;
+}
+
+int HeadlessUi::RunCommandLine(const std::string& commandLine) {
+    Event event;
+    event.kind = EventKind::Run;
+    event.text = commandLine;
+    event.value = m_runResult;
+    Record(std::move(event));
+    return m_runResult;
+}
+
+void HeadlessUi::MessageBeep(unsigned type) {
+    Event event;
+    event.kind = EventKind::Sound;
+    event.text = "MessageBeep";
+    event.value = static_cast<int>(type);
+    Record(std::move(event));
 }
 
 void HeadlessUi::TrackMouse(WindowHandle window, unsigned hoverMs) {

@@ -92,6 +92,7 @@ enum class EventKind {
                 // rect: left/top = the point
     MessageBox, // text; detail: caption; value: type
     ShellOpen,  // text: file; detail: parameters
+    Run,        // text: the command line (RunCommandLine)
     Sound,      // text: name
     Exit,       // value: exit code
     Drag,       // the window is dragged by its caption
@@ -256,6 +257,14 @@ public:
     // Answers message boxes; by default kIdOk.
     void SetMessageBoxHandler(std::function<int(const MessageBoxCall&)> handler);
     void SetShellOpenResult(bool result);
+    // ShellOpenWithResult's and RunCommandLine's answers (by default 42 and
+    // 33: success).
+    void SetShellOpenCode(int code) { m_shellOpenCode = code; }
+    void SetRunResult(int code) { m_runResult = code; }
+    // A value under HKEY_CLASSES_ROOT (none exist by default).
+    void SetClassesRootDefault(const std::string& key, const std::string& value);
+    // Whether a program's cursor resource loads (by default not).
+    void SetProgramCursorAvailable(bool available) { m_programCursorAvailable = available; }
     // Replaces (or adds) a resource of a custom type.
     void SetResourceData(int id, const std::string& type, std::string bytes);
     // The picture loader accepts GIF and BMP data of at least a header
@@ -304,6 +313,16 @@ public:
     void ClearCanvasOps();
     // Memory canvases that exist now.
     int LiveMemoryCanvasCount() const;
+
+    struct TooltipInfo {
+        std::string text;
+        std::vector<unsigned> relayed; // the messages relayed to it
+    };
+    // The tooltip of a window while it exists.
+    std::optional<TooltipInfo> FindTooltip(WindowHandle window) const;
+    // The handle LoadProgramCursor gives while SetProgramCursorAvailable.
+    static CursorHandle ProgramCursor();
+    int LiveProgramCursorCount() const { return m_liveProgramCursors; }
 
     CursorHandle CurrentCursor() const { return m_cursor; }
     struct MouseTrackRequest {
@@ -398,6 +417,21 @@ public:
     WindowHandle GetItem(WindowHandle dialog, int id) const override;
     bool SubclassWindow(WindowHandle window, MessageTarget* target) override;
 
+    std::uint32_t GetStyle(WindowHandle window) const override;
+    void AddStyle(WindowHandle window, std::uint32_t bits) override;
+    Rect GetWindowRectInParent(WindowHandle window) const override;
+    Rect GetClientRectInParent(WindowHandle window) const override;
+    Point ScreenToClient(WindowHandle window, Point point) const override;
+    std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) override;
+    Size MeasureText(WindowHandle window, const Font* font, const std::string& text) const override;
+    std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window, const std::string& text) override;
+    CursorHandle LoadProgramCursor(const std::string& program, int id) override;
+    void DestroyCursor(CursorHandle cursor) override;
+    bool ReadClassesRootDefault(const std::string& key, std::string& value) const override;
+    int ShellOpenWithResult(const std::string& file) override;
+    int RunCommandLine(const std::string& commandLine) override;
+    void MessageBeep(unsigned type) override;
+
     Point GetCursorPos() const override { return m_cursorPos; }
     void SetCursor(CursorHandle cursor) override { m_cursor = cursor; }
     void TrackMouse(WindowHandle window, unsigned hoverMs) override;
@@ -428,6 +462,7 @@ private:
         bool ended = false;
         int result = 0;
         bool destroying = false;
+        std::uint32_t style = 0; // of windows that are no control
     };
     struct Timer {
         unsigned period = 0;    // as requested
@@ -445,6 +480,8 @@ private:
     class HeadlessCanvas;
     class HeadlessMemoryCanvas;
     class HeadlessEvent;
+    class HeadlessTooltip;
+    friend class HeadlessTooltip;
     friend class HeadlessMenu;
     friend class HeadlessCanvas;
     friend class HeadlessMemoryCanvas;
@@ -530,6 +567,12 @@ private:
 
     std::function<int(const MessageBoxCall&)> m_messageBoxHandler;
     bool m_shellOpenResult = true;
+    int m_shellOpenCode = 42;
+    int m_runResult = 33;
+    std::map<std::string, std::string> m_classesRoot;
+    bool m_programCursorAvailable = false;
+    int m_liveProgramCursors = 0;
+    std::map<WindowHandle, TooltipInfo> m_tooltips;
 
     std::vector<Event> m_events;
     std::vector<PaintOp> m_paintOps;

@@ -133,6 +133,21 @@ public:
     WindowHandle GetItem(WindowHandle dialog, int id) const override;
     bool SubclassWindow(WindowHandle window, MessageTarget* target) override;
 
+    std::uint32_t GetStyle(WindowHandle window) const override;
+    void AddStyle(WindowHandle window, std::uint32_t bits) override;
+    Rect GetWindowRectInParent(WindowHandle window) const override;
+    Rect GetClientRectInParent(WindowHandle window) const override;
+    Point ScreenToClient(WindowHandle window, Point point) const override;
+    std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) override;
+    Size MeasureText(WindowHandle window, const Font* font, const std::string& text) const override;
+    std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window, const std::string& text) override;
+    CursorHandle LoadProgramCursor(const std::string& program, int id) override;
+    void DestroyCursor(CursorHandle cursor) override;
+    bool ReadClassesRootDefault(const std::string& key, std::string& value) const override;
+    int ShellOpenWithResult(const std::string& file) override;
+    int RunCommandLine(const std::string& commandLine) override;
+    void MessageBeep(unsigned type) override;
+
     Point GetCursorPos() const override;
     void SetCursor(CursorHandle cursor) override;
     void TrackMouse(WindowHandle window, unsigned hoverMs) override;
