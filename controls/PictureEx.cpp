@@ -279,8 +279,21 @@ bool CPictureEx::CreateCanvas(int width, int height) {
     m_background = m_ui.GetSystemColour(port::SystemColour::ButtonFace);
     canvas->FillRect(port::Rect{0, 0, width, height},
                      m_ui.GetSystemColour(port::SystemColour::Menu));
+    // The copy of the area under a frame with disposal 3 is made here, on
+    // the user-interface thread, once: the animation thread uses nothing of
+    // the window system but its canvases and the request for a paint.
+    std::unique_ptr<port::MemoryCanvas> save;
+    for (const GifFrame& frame : m_frames) {
+        if (frame.disposal == 3 && save == nullptr) {
+            save = m_ui.CreateMemoryCanvas(m_hWnd, port::Size{width, height});
+            if (save == nullptr)
+                return false;
+        }
+    }
     std::lock_guard<std::mutex> lock(m_canvasLock);
     m_canvas = std::move(canvas);
+    m_saveCanvas = std::move(save);
+    m_bSaved = false;
     m_bCanvasReady = true;
     return true;
 }
@@ -317,10 +330,10 @@ void CPictureEx::DisposeFrame(const GifFrame& frame) {
     std::lock_guard<std::mutex> lock(m_canvasLock);
     if (frame.disposal == 2) {
         m_canvas->FillRect(area, m_background);
-    } else if (frame.disposal == 3 && m_saveCanvas != nullptr) {
+    } else if (frame.disposal == 3 && m_bSaved) {
         m_saveCanvas->CopyTo(*m_canvas, port::Rect{0, 0, frame.width, frame.height},
                              port::Point{frame.left, frame.top});
-        m_saveCanvas.reset();
+        m_bSaved = false;
     }
 }
 
@@ -333,11 +346,9 @@ void CPictureEx::AnimationLoop() {
         bool drawn = false;
         {
             std::lock_guard<std::mutex> lock(m_canvasLock);
-            if (frame.disposal == 3 && frame.width > 0 && frame.height > 0) {
-                m_saveCanvas =
-                    m_ui.CreateMemoryCanvas(m_threadWindow, port::Size{frame.width, frame.height});
-                if (m_saveCanvas != nullptr)
-                    m_canvas->CopyTo(*m_saveCanvas, area, port::Point{0, 0});
+            if (frame.disposal == 3 && m_saveCanvas != nullptr) {
+                m_canvas->CopyTo(*m_saveCanvas, area, port::Point{0, 0});
+                m_bSaved = true;
             }
             drawn = m_canvas->DrawPicture(*frame.picture, area);
         }
@@ -383,6 +394,7 @@ void CPictureEx::FreePicture() {
     m_paintRect = port::Rect{};
     m_data = nullptr;
     m_threadWindow = nullptr;
+    m_bSaved = false;
     m_bCanvasReady = false;
     m_bGif = false;
     m_background = port::Rgb(255, 255, 255);

@@ -10,7 +10,8 @@
 //
 // Threads: the user-interface thread loads, paints, stops and destroys; the
 // animation thread only draws prepared frames into the off-screen canvas
-// and asks for a paint. The canvas is shared under m_canvasLock.
+// and asks for a paint (the only port calls it makes). The canvas is shared
+// under m_canvasLock.
 #pragma once
 
 #include "controls/Static.h"
@@ -109,7 +110,10 @@ private:
     bool m_bCanvasReady = false;
     std::mutex m_canvasLock; // the canvas between the thread and painting
     std::unique_ptr<port::MemoryCanvas> m_canvas;
-    std::unique_ptr<port::MemoryCanvas> m_saveCanvas; // under a frame with disposal 3
+    // The area under a frame with disposal 3 while it shows (at 0, 0), made
+    // with the canvas when any frame needs it.
+    std::unique_ptr<port::MemoryCanvas> m_saveCanvas;
+    bool m_bSaved = false;
     std::thread m_hThread;
     port::WindowHandle m_threadWindow = nullptr; // the window the thread invalidates
     std::unique_ptr<port::WaitableEvent> m_hStopEvent;
