@@ -26,6 +26,9 @@ constexpr std::uintptr_t kCursorArrow = 0x7E000010;
 constexpr std::uintptr_t kCursorHand = 0x7E000020;
 constexpr std::uintptr_t kCursorProgram = 0x7E000030;
 
+// The most drawing operations on memory canvases that are kept.
+constexpr std::size_t kCanvasOpLimit = 10000;
+
 // InvalidateWindow from any thread travels through the message queue under
 // a number no window message uses.
 constexpr unsigned kInvalidateRequest = 0xFFFF0001u;
@@ -1502,6 +1505,10 @@ std::unique_ptr<MemoryCanvas> HeadlessUi::CreateMemoryCanvas(WindowHandle compat
 
 void HeadlessUi::AddCanvasOp(CanvasOp op) {
     std::lock_guard<std::mutex> lock(m_canvasMutex);
+    // An animation draws for as long as the program runs: only the latest
+    // operations are kept.
+    if (m_canvasOps.size() >= kCanvasOpLimit)
+        m_canvasOps.erase(m_canvasOps.begin(), m_canvasOps.begin() + kCanvasOpLimit / 2);
     m_canvasOps.push_back(op);
 }
 

@@ -309,6 +309,8 @@ public:
         int picture = 0;
     };
     std::vector<PictureLoad> PictureLoads() const;
+    // The latest drawing operations on memory canvases (at most 10000: the
+    // older half goes when the list is full).
     std::vector<CanvasOp> CanvasOps() const;
     void ClearCanvasOps();
     // Memory canvases that exist now.

@@ -503,6 +503,19 @@ TEST_F(PictureTest, FramesWithoutADelayAndDisposalsTwoAndThree) {
     EXPECT_EQ(ops[6].rect, (port::Rect{0, 0, 20, 10}));
 }
 
+TEST_F(PictureTest, CanvasRecordOfALongAnimationStaysBounded) {
+    // A program that runs for weeks draws without end; the headless window
+    // system keeps only the latest operations.
+    auto canvas = ui.CreateMemoryCanvas(control, port::Size{4, 4});
+    ASSERT_NE(canvas, nullptr);
+    for (int i = 0; i < 25000; ++i)
+        canvas->FillRect(port::Rect{0, 0, 4, 4}, static_cast<port::Colour>(i));
+    const auto ops = ui.CanvasOps();
+    EXPECT_LE(ops.size(), 10000u);
+    EXPECT_GE(ops.size(), 5000u);
+    EXPECT_EQ(ops.back().colour, 24999u);
+}
+
 TEST_F(PictureRealClockTest, StopAndDestructionEndALongFrameAtOnce) {
     // Two frames of 60 seconds each.
     const std::string frame = GraphicControl(6000, 1) + Image(0, 0, 8, 8);
