@@ -140,6 +140,7 @@ class HeadlessBrush : public Brush {
 public:
     explicit HeadlessBrush(Colour colour) : m_colour(colour) {}
     std::intptr_t Native() const override { return reinterpret_cast<std::intptr_t>(this); }
+    Colour GetColour() const { return m_colour; }
 
 private:
     Colour m_colour;
