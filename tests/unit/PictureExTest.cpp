@@ -1,9 +1,12 @@
 #include "controls/PictureEx.h"
 
+#include "core/VeskApp.h"
+#include "core/VeskDlg.h"
 #include "platform/Wnd.h"
 #include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
 #include "res/resource.h"
+#include "support/MemoryProfileStore.h"
 
 #include <chrono>
 #include <cstdint>
@@ -514,6 +517,59 @@ TEST_F(PictureTest, CanvasRecordOfALongAnimationStaysBounded) {
     EXPECT_LE(ops.size(), 10000u);
     EXPECT_GE(ops.size(), 5000u);
     EXPECT_EQ(ops.back().colour, 24999u);
+}
+
+TEST(MainWindowPicture, Control1130PlaysGif291FromTheStart) {
+    tavlo::test::MemoryProfileStore store;
+    store.SetInt("App", "Autostart", 0);
+    HeadlessUi ui{tavlo::res::ProgramResources()};
+    CVeskApp app(store, ui, "tavlo");
+    std::vector<int> drawn;
+    const auto pictures = [&ui] {
+        std::vector<int> out;
+        for (const CanvasOp& op : ui.CanvasOps()) {
+            if (op.kind == CanvasOp::Kind::Picture)
+                out.push_back(op.picture);
+        }
+        return out;
+    };
+    {
+        CVeskDlg dlg(app);
+        const port::WindowHandle window = ui.OpenDialog(IDD_VESK_DIALOG, &dlg, nullptr);
+        ASSERT_NE(window, nullptr);
+        // GIF 291's twelve frames went to the picture loader, and the
+        // control took the animation's size.
+        const auto loads = ui.PictureLoads();
+        ASSERT_EQ(loads.size(), 12u);
+        const port::Rect rect = ui.GetWindowRect(ui.GetItem(window, IDC_PICTURE));
+        EXPECT_EQ(rect.Width(), 48);
+        EXPECT_EQ(rect.Height(), 32);
+        // The first frame shows 12 hundredths, the second 6.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (pictures().empty() && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(pictures(), std::vector<int>{loads[0].picture});
+        for (int tries = 0; tries < 50 && pictures().size() < 2; ++tries) {
+            ui.Advance(120);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        EXPECT_EQ(pictures(), (std::vector<int>{loads[0].picture, loads[1].picture}));
+        // The window paints the canvas onto the control.
+        ui.ClearPaintOps();
+        ui.RunPending();
+        bool copied = false;
+        for (const auto& op : ui.PaintOps()) {
+            copied = copied || (op.kind == port::headless::PaintOp::Kind::MemoryCanvas &&
+                                op.window == ui.GetItem(window, IDC_PICTURE));
+        }
+        EXPECT_TRUE(copied);
+        drawn = pictures();
+    }
+    // The window's end stopped the thread: nothing more is drawn.
+    ui.Advance(2000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(pictures(), drawn);
+    EXPECT_EQ(ui.LiveMemoryCanvasCount(), 0);
 }
 
 TEST_F(PictureRealClockTest, StopAndDestructionEndALongFrameAtOnce) {
