@@ -4,6 +4,7 @@
 #pragma once
 
 #include "config/Account.h"
+#include "controls/PictureEx.h"
 #include "core/VeskApp.h"
 #include "notify/SystemTray.h"
 #include "notify/TaskbarNotifier.h"
@@ -175,6 +176,7 @@ private:
     CSystemTray m_tray;
     std::unique_ptr<port::Brush> m_pBackBrush;
     CTaskbarNotifier m_notifier;
+    CPictureEx m_picture{m_ui}; // control 1130, the animated GIF 291
 
     ReportHandler m_reportHandler;
     MessageBoxHandler m_messageBoxHandler;

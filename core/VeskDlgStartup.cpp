@@ -137,7 +137,9 @@ bool CVeskDlg::OnInitDialog() {
 
     m_pBackBrush = m_ui.CreateSolidBrush(kBackColour);
 
-    // Control 1130 shows GIF 291 once the animated picture control exists.
+    // Control 1130 plays GIF 291; without it the window goes on as it is.
+    if (m_picture.SubclassDlgItem(IDC_PICTURE, m_hWnd) && m_picture.LoadPicture(IDR_MAIN_GIF))
+        m_picture.ShowPicture();
 
     UpdateData(false);
 

@@ -89,17 +89,32 @@ struct BitmapResource {
     Size size;
 };
 
+// A resource of a custom type ("GIF"): its bytes.
+struct DataResource {
+    int id = 0;
+    std::string type;
+    std::string bytes;
+};
+
 struct ResourceTable {
     std::vector<DialogResource> dialogs;
     std::vector<MenuResource> menus;
     std::vector<StringResource> strings;
     std::vector<int> icons;
     std::vector<BitmapResource> bitmaps;
+    std::vector<DataResource> data;
 
     const DialogResource* FindDialog(int id) const { return FindById(dialogs, id); }
     const MenuResource* FindMenu(int id) const { return FindById(menus, id); }
     const StringResource* FindString(int id) const { return FindById(strings, id); }
     const BitmapResource* FindBitmap(int id) const { return FindById(bitmaps, id); }
+    const DataResource* FindData(int id, const std::string& type) const {
+        for (const DataResource& item : data) {
+            if (item.id == id && item.type == type)
+                return &item;
+        }
+        return nullptr;
+    }
     bool HasIcon(int id) const {
         for (int icon : icons) {
             if (icon == id)

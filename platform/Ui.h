@@ -162,6 +162,8 @@ struct FontSpec {
     bool underline = false;
 };
 
+class MemoryCanvas;
+
 // A surface to paint on: the window's during kWmPaint (ended when the
 // canvas is destroyed), or the device context handed over by
 // kWmEraseBkgnd / kWmCtlColor*.
@@ -177,9 +179,45 @@ public:
     virtual void SetTransparentBackground() = 0;
     // The platform's text drawing with kDt* flags.
     virtual void DrawText(const std::string& text, const Rect& rect, unsigned flags) = 0;
+    // Copies source (in the memory canvas) to at.
+    virtual void DrawMemoryCanvas(const MemoryCanvas& canvas, const Rect& source, Point at) = 0;
 };
 
-// A popup menu: the first popup of a menu resource.
+// A decoded picture of the platform's picture loader.
+class Picture {
+public:
+    virtual ~Picture() = default;
+    // The size the loader reports, in hundredths of a millimetre.
+    virtual Size HimetricSize() const = 0;
+};
+
+// An off-screen surface of a fixed size (a memory device context with its
+// bitmap), compatible with a window's. One thread at a time may use it.
+class MemoryCanvas {
+public:
+    virtual ~MemoryCanvas() = default;
+    virtual Size GetSize() const = 0;
+    virtual void FillRect(const Rect& rect, Colour colour) = 0;
+    // Renders the whole picture upright, stretched into dest. False when the
+    // renderer refused.
+    virtual bool DrawPicture(const Picture& picture, const Rect& dest) = 0;
+    // Copies source (in this canvas) to at in target.
+    virtual void CopyTo(MemoryCanvas& target, const Rect& source, Point at) const = 0;
+};
+
+enum class SystemColour { ButtonFace, Menu };
+
+// A manual-reset event whose waits run on the window system's clock (the
+// test clock of the headless port). Any thread may use it.
+class WaitableEvent {
+public:
+    virtual ~WaitableEvent() = default;
+    virtual void Set() = 0;
+    virtual void Reset() = 0;
+    // True when the event is (or becomes) set within ms, false on time-out.
+    virtual bool Wait(unsigned ms) = 0;
+};
+
 class Menu {
 public:
     virtual ~Menu() = default;
@@ -348,6 +386,71 @@ public:
     // CanvasFor wraps the device context of kWmEraseBkgnd or kWmCtlColor*.
     virtual std::unique_ptr<Canvas> BeginPaint(WindowHandle window) = 0;
     virtual std::unique_ptr<Canvas> CanvasFor(std::uintptr_t deviceContext) = 0;
+
+    // The bytes of a resource of a custom type ("GIF"); empty when missing.
+    virtual std::string LoadResourceData(int id, const std::string& type) const = 0;
+    // The picture loader: decodes an image file held in memory (GIF, BMP,
+    // JPEG...). Null when it refuses the data.
+    virtual std::unique_ptr<Picture> LoadPicture(const std::string& bytes) = 0;
+    // Pixels per logical inch of the screen, horizontally and vertically.
+    virtual Size ScreenPixelsPerInch() const = 0;
+    virtual Colour GetSystemColour(SystemColour colour) const = 0;
+    // A canvas of this size compatible with the window's; null on failure.
+    virtual std::unique_ptr<MemoryCanvas> CreateMemoryCanvas(WindowHandle compatibleWith,
+                                                             Size size) = 0;
+    // Created unsignalled; null when the platform could not make one.
+    virtual std::unique_ptr<WaitableEvent> CreateManualResetEvent() = 0;
+    // Asks for a paint of the whole client area, erasing the background
+    // first when erase is true. Any thread may call this.
+    virtual void InvalidateWindow(WindowHandle window, bool erase) = 0;
+
+    // Controls as windows. GetItem: the window of control id of a dialog
+    // (null when there is none). SubclassWindow routes the control's
+    // messages to target first; what it does not handle goes on to the
+    // control's own procedure (DefaultHandling). A null target restores the
+    // control. False when the window does not exist.
+    virtual WindowHandle GetItem(WindowHandle dialog, int id) const = 0;
+    virtual bool SubclassWindow(WindowHandle window, MessageTarget* target) = 0;
+
+    // Style bits of a window (GWL_STYLE), and adding some.
+    virtual std::uint32_t GetStyle(WindowHandle window) const = 0;
+    virtual void AddStyle(WindowHandle window, std::uint32_t bits) = 0;
+    // The rectangles of a child window in its parent's client coordinates.
+    virtual Rect GetWindowRectInParent(WindowHandle window) const = 0;
+    virtual Rect GetClientRectInParent(WindowHandle window) const = 0;
+    virtual Point ScreenToClient(WindowHandle window, Point point) const = 0;
+    // The window's font (WM_GETFONT), else the default GUI font, else the
+    // variable-pitch system font, as a new font with or without underline.
+    virtual std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) = 0;
+    // The extent of a single line of text in the font, on the window's
+    // device context.
+    virtual Size MeasureText(WindowHandle window, const Font* font,
+                             const std::string& text) const = 0;
+    // A tooltip over the window's client area with this text; messages for
+    // the window are relayed to it. Null when it could not be made.
+    class Tooltip {
+    public:
+        virtual ~Tooltip() = default;
+        virtual void SetText(const std::string& text) = 0;
+        virtual void Relay(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) = 0;
+    };
+    virtual std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window,
+                                                   const std::string& text) = 0;
+    // A copy of cursor resource id of a program in the Windows folder (its
+    // file name), or null; the caller destroys it with DestroyCursor.
+    virtual CursorHandle LoadProgramCursor(const std::string& program, int id) = 0;
+    virtual void DestroyCursor(CursorHandle cursor) = 0;
+    // The default value of a key under HKEY_CLASSES_ROOT; false when the
+    // key or its value is missing.
+    virtual bool ReadClassesRootDefault(const std::string& key, std::string& value) const = 0;
+    // The shell's "open" of a file or URL, shown normal: ShellExecute's
+    // result (greater than 32 for success).
+    virtual int ShellOpenWithResult(const std::string& file) = 0;
+    // Runs a command line shown normal: WinExec's result (greater than 31
+    // for success).
+    virtual int RunCommandLine(const std::string& commandLine) = 0;
+    // MessageBeep with an kMbIcon* type.
+    virtual void MessageBeep(unsigned type) = 0;
 
     // Pointer.
     virtual Point GetCursorPos() const = 0;

@@ -108,4 +108,7 @@
 /* The main window's animated picture (a GIF resource). */
 #define IDR_MAIN_GIF 291
 
+/* The options dialog's animated picture (a GIF resource, 49 x 29). */
+#define IDR_OPTIONS_GIF 301
+
 #endif

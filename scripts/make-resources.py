@@ -11,6 +11,8 @@ Writes, from nothing but this script (Python standard library only):
   blocked.bmp   bitmap 305, decoration of the blocked-senders group
   account.bmp   bitmap 257, decoration of the account dialog's group
   tavlo.gif     GIF 291, the main window's animated picture
+  options.gif   GIF 301, the options dialog's animated picture (49 x 29,
+                15 frames of 2 hundredths each)
   Pling.wav     the default new-mail sound (16-bit PCM mono)
 """
 
@@ -182,6 +184,28 @@ def animation_frames():
         frames.append(c)
     delays = [12, 6, 6, 6, 8, 6, 6, 6, 10, 12, 12, 120]  # hundredths of a second
     return frames, delays
+
+
+def options_frames():
+    """A cog wheel turning one tooth per frame (the options dialog)."""
+    width, height = 49, 29
+    teeth = 15
+    frames = []
+    for i in range(teeth):
+        c = Canvas(width, height, PANEL + (255,))
+        cx, cy = 24, 14
+        c.disc(cx, cy, 9, INK)
+        for tooth in range(teeth):
+            # One tooth in three is long, so the turn shows.
+            angle = 2 * math.pi * (tooth + i / 3.0) / teeth
+            reach = 12 if tooth % 3 == 0 else 11
+            c.line(cx + int(round(8 * math.cos(angle))), cy + int(round(8 * math.sin(angle))),
+                   cx + int(round(reach * math.cos(angle))), cy + int(round(reach * math.sin(angle))),
+                   INK, 2)
+        c.disc(cx, cy, 4, GOLD)
+        c.disc(cx, cy, 2, PANEL)
+        frames.append(c)
+    return frames, [2] * teeth
 
 
 # --- File formats -----------------------------------------------------------
@@ -369,6 +393,7 @@ def main(argv):
         "blocked.bmp": bmp_bytes(blocked_picture()),
         "account.bmp": bmp_bytes(account_picture()),
         "tavlo.gif": gif_bytes(frames, delays),
+        "options.gif": gif_bytes(*options_frames()),
         "Pling.wav": wav_bytes(),
     }
     for name, data in outputs.items():

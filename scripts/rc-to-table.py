@@ -29,6 +29,8 @@ of that template.
 
 Icons and bitmaps are listed by id; a bitmap's size comes from its file when
 the file is found on the include path (it may be generated), else 0 x 0.
+Files of other named types with a numbered id (the GIFs: `291 GIF "x.gif"`)
+are embedded byte for byte; such a file must be found.
 Unknown resource types with a BEGIN ... END block are skipped; anything the
 script does not understand inside what it reads stops it with the file and
 line, never a silently different table.
@@ -580,6 +582,7 @@ class Parser:
         self.icons = []
         self.bitmaps = []
         self.init_data = {}
+        self.data = []  # (number, type, file) of the custom types
 
     def begin(self):
         if self.t.is_word("BEGIN"):
@@ -647,10 +650,13 @@ class Parser:
             elif kind == "number" and self.t.number_value(rtype) == RT_DLGINIT:
                 self.dialog_init(self.number_name(name, where), where)
             else:
-                # Any other type: a file, or a block of data.
+                # Any other type: a file, or a block of data. Files of a
+                # named type with a numbered id are kept (the GIFs).
                 self.common_options()
                 if self.t.peek()[0] == "string":
-                    self.t.next()
+                    path = self.t.string()
+                    if upper is not None and isinstance(name, int):
+                        self.data.append((name, rtype, path))
                 else:
                     self.skip_block()
 
@@ -937,6 +943,13 @@ def read_table(rc_path, include_dirs):
     if parser.init_data:
         raise RcError("%s: dialog init data %d has no dialog template"
                       % (rc_path, min(parser.init_data)))
+    data = []
+    for number, rtype, name in parser.data:
+        found = source.find(name, rc_path)
+        if found is None:
+            raise RcError("%s: file %s of resource %d not found" % (rc_path, name, number))
+        with open(found, "rb") as f:
+            data.append({"id": number, "type": rtype, "hex": f.read().hex()})
     for kind, items in (("dialog", parser.dialogs), ("menu", parser.menus)):
         ids = [item["id"] for item in items]
         if len(ids) != len(set(ids)):
@@ -947,6 +960,7 @@ def read_table(rc_path, include_dirs):
         "strings": [{"id": k, "text": v} for k, v in sorted(parser.strings.items())],
         "icons": sorted(parser.icons),
         "bitmaps": sorted(bitmaps, key=lambda b: b["id"]),
+        "data": sorted(data, key=lambda d: (d["type"], d["id"])),
     }
 
 
@@ -1026,6 +1040,12 @@ def to_cpp(table, rc_name):
         lines.append("    table.icons.push_back(%d);" % i)
     for b in table["bitmaps"]:
         lines.append("    table.bitmaps.push_back({%d, {%d, %d}});" % (b["id"], *b["size"]))
+    for d in table["data"]:
+        raw = bytes.fromhex(d["hex"])
+        lines.append("    table.data.push_back({%d, %s, std::string(" % (d["id"], cpp_string(d["type"])))
+        for i in range(0, len(raw), 48):
+            lines.append("        %s" % cpp_string(raw[i:i + 48].decode("latin-1")))
+        lines.append("        , %d)});" % len(raw))
     lines += [
         "    return table;",
         "}",

@@ -22,6 +22,7 @@ PACKAGES=(
   libssl-dev openssl googletest libgtest-dev libgmock-dev
   dovecot-core dovecot-imapd dovecot-pop3d
   python3 curl time procps dpkg-dev
+  clang-14 libclang-rt-14-dev
 )
 if ((!NATIVE_ONLY)); then
   PACKAGES+=(

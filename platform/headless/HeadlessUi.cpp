@@ -34,6 +34,14 @@ constexpr std::uintptr_t kIconBase = 0x7F000000;
 constexpr std::uintptr_t kCursorArrow = 0x7E000010;
 constexpr std::uintptr_t kCursorHand = 0x7E000020;
 constexpr std::uintptr_t kCursorWait = 0x7E000030;
+constexpr std::uintptr_t kCursorProgram = 0x7E000040;
+
+// The most drawing operations on memory canvases that are kept.
+constexpr std::size_t kCanvasOpLimit = 10000;
+
+// InvalidateWindow from any thread travels through the message queue under
+// a number no window message uses.
+constexpr unsigned kInvalidateRequest = 0xFFFF0001u;
 
 IconHandle IconFor(int id) {
     return reinterpret_cast<IconHandle>(kIconBase + static_cast<std::uintptr_t>(id) * 16);
@@ -142,6 +150,7 @@ class HeadlessBrush : public Brush {
 public:
     explicit HeadlessBrush(Colour colour) : m_colour(colour) {}
     std::intptr_t Native() const override { return reinterpret_cast<std::intptr_t>(this); }
+    Colour GetColour() const { return m_colour; }
 
 private:
     Colour m_colour;
@@ -250,6 +259,8 @@ const char* EventKindName(EventKind kind) {
         return "message-box";
     case EventKind::ShellOpen:
         return "shell-open";
+    case EventKind::Run:
+        return "run";
     case EventKind::Sound:
         return "sound";
     case EventKind::Exit:
@@ -302,6 +313,7 @@ std::string Describe(const Event& event) {
             out += " \"" + OneLine(event.detail) + "\"";
         break;
     case EventKind::Sound:
+    case EventKind::Run:
         out += " \"" + OneLine(event.text) + "\"";
         break;
     case EventKind::Exit:
@@ -373,6 +385,112 @@ private:
 
 // --- Painting --------------------------------------------------------------------
 
+// A picture of the loader: its number and the size its data declared.
+class HeadlessPicture final : public Picture {
+public:
+    HeadlessPicture(int number, Size pixels) : m_number(number), m_pixels(pixels) {}
+    Size HimetricSize() const override {
+        // 96 pixels per inch, 2540 hundredths of a millimetre per inch.
+        return Size{(m_pixels.cx * 2540 + 48) / 96, (m_pixels.cy * 2540 + 48) / 96};
+    }
+    int Number() const { return m_number; }
+
+private:
+    int m_number;
+    Size m_pixels;
+};
+
+class HeadlessUi::HeadlessMemoryCanvas final : public MemoryCanvas {
+public:
+    HeadlessMemoryCanvas(HeadlessUi& ui, int number, Size size)
+        : m_ui(ui), m_number(number), m_size(size) {}
+    ~HeadlessMemoryCanvas() override {
+        std::lock_guard<std::mutex> lock(m_ui.m_canvasMutex);
+        --m_ui.m_liveCanvases;
+    }
+    HeadlessMemoryCanvas(const HeadlessMemoryCanvas&) = delete;
+    HeadlessMemoryCanvas& operator=(const HeadlessMemoryCanvas&) = delete;
+
+    int Number() const { return m_number; }
+    Size GetSize() const override { return m_size; }
+
+    void FillRect(const Rect& rect, Colour colour) override {
+        CanvasOp op;
+        op.kind = CanvasOp::Kind::Fill;
+        op.canvas = m_number;
+        op.rect = rect;
+        op.colour = colour;
+        m_ui.AddCanvasOp(op);
+    }
+
+    bool DrawPicture(const Picture& picture, const Rect& dest) override {
+        const auto* known = dynamic_cast<const HeadlessPicture*>(&picture);
+        if (known == nullptr)
+            return false;
+        CanvasOp op;
+        op.kind = CanvasOp::Kind::Picture;
+        op.canvas = m_number;
+        op.rect = dest;
+        op.picture = known->Number();
+        m_ui.AddCanvasOp(op);
+        return true;
+    }
+
+    void CopyTo(MemoryCanvas& target, const Rect& source, Point at) const override {
+        CanvasOp op;
+        op.kind = CanvasOp::Kind::Copy;
+        op.canvas = m_number;
+        op.rect = source;
+        const auto* known = dynamic_cast<const HeadlessMemoryCanvas*>(&target);
+        op.target = known != nullptr ? known->Number() : 0;
+        op.at = at;
+        m_ui.AddCanvasOp(op);
+    }
+
+private:
+    HeadlessUi& m_ui;
+    int m_number;
+    Size m_size;
+};
+
+class HeadlessUi::HeadlessEvent final : public WaitableEvent {
+public:
+    explicit HeadlessEvent(HeadlessUi& ui) : m_ui(ui) {}
+
+    void Set() override {
+        {
+            std::lock_guard<std::mutex> lock(m_ui.m_clockMutex);
+            m_set = true;
+        }
+        m_ui.m_clockSignal.notify_all();
+    }
+
+    void Reset() override {
+        std::lock_guard<std::mutex> lock(m_ui.m_clockMutex);
+        m_set = false;
+    }
+
+    bool Wait(unsigned ms) override {
+        const std::uint64_t deadline = m_ui.Now() + ms;
+        std::unique_lock<std::mutex> lock(m_ui.m_clockMutex);
+        for (;;) {
+            if (m_set)
+                return true;
+            const std::uint64_t now = m_ui.Now();
+            if (now >= deadline)
+                return false;
+            if (m_ui.m_mode == ClockMode::Manual)
+                m_ui.m_clockSignal.wait(lock); // until the test moves the clock
+            else
+                m_ui.m_clockSignal.wait_for(lock, std::chrono::milliseconds(deadline - now));
+        }
+    }
+
+private:
+    HeadlessUi& m_ui;
+    bool m_set = false; // guarded by the window system's clock mutex
+};
+
 class HeadlessUi::HeadlessCanvas : public Canvas {
 public:
     HeadlessCanvas(HeadlessUi& ui, WindowHandle window) : m_ui(ui), m_window(window) {}
@@ -407,6 +525,14 @@ public:
 
     void SetTextColour(Colour colour) override { m_textColour = colour; }
     void SetTransparentBackground() override { m_transparent = true; }
+
+    void DrawMemoryCanvas(const MemoryCanvas& canvas, const Rect& source, Point at) override {
+        PaintOp op = NewOp(PaintOp::Kind::MemoryCanvas);
+        op.rect = Rect{at.x, at.y, at.x + source.Width(), at.y + source.Height()};
+        if (const auto* known = dynamic_cast<const HeadlessMemoryCanvas*>(&canvas))
+            op.resourceId = known->Number();
+        m_ui.m_paintOps.push_back(std::move(op));
+    }
 
     void DrawText(const std::string& text, const Rect& rect, unsigned flags) override {
         PaintOp op = NewOp(PaintOp::Kind::Text);
@@ -477,7 +603,8 @@ void HeadlessUi::Advance(std::uint64_t ms) {
         DispatchPending();
         while (FireOneTimer(target))
             DispatchPending();
-        m_manualNow = std::max(m_manualNow, target);
+        m_manualNow = std::max(m_manualNow.load(), target);
+        SignalClock();
         return;
     }
     const std::uint64_t deadline = Now() + ms;
@@ -518,13 +645,18 @@ bool HeadlessUi::DispatchPending() {
         Posted posted{};
         if (PopPosted(posted)) {
             any = true;
+            if (posted.message == kInvalidateRequest) {
+                if (Window* window = Find(posted.window))
+                    window->invalid = true;
+                continue;
+            }
             SendMessage(posted.window, posted.message, posted.wParam, posted.lParam);
             continue;
         }
         // Paint requests come when no posted message waits, as WM_PAINT does.
         WindowHandle due = nullptr;
         for (const auto& [handle, window] : m_windows) {
-            if (window->invalid && window->info.visible && window->info.rect.Width() > 0 &&
+            if (window->invalid && Showing(handle) && window->info.rect.Width() > 0 &&
                 window->info.rect.Height() > 0) {
                 due = handle;
                 break;
@@ -557,8 +689,10 @@ bool HeadlessUi::FireOneTimer(std::uint64_t limit) {
     Timer& timer = m_timers.at(*next);
     if (timer.due > limit)
         return false;
-    if (m_mode == ClockMode::Manual)
-        m_manualNow = std::max(m_manualNow, timer.due);
+    if (m_mode == ClockMode::Manual) {
+        m_manualNow = std::max(m_manualNow.load(), timer.due);
+        SignalClock();
+    }
     // Rescheduled before the handler runs, so that a SetTimer or KillTimer in
     // the handler has the last word. Expiries missed while the thread was
     // busy collapse into one, as WM_TIMER does.
@@ -598,6 +732,13 @@ HeadlessUi::Window* HeadlessUi::Find(WindowHandle window) {
 const HeadlessUi::Window* HeadlessUi::Find(WindowHandle window) const {
     const auto it = m_windows.find(window);
     return it == m_windows.end() ? nullptr : it->second.get();
+}
+
+bool HeadlessUi::Showing(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    if (window == nullptr || !window->info.visible)
+        return false;
+    return !window->info.isControl || Showing(window->info.owner);
 }
 
 const WindowInfo* HeadlessUi::FindWindowInfo(WindowHandle window) const {
@@ -654,7 +795,7 @@ void HeadlessUi::DestroyWindow(WindowHandle handle) {
     SendMessage(handle, kWmDestroy, 0, 0);
 
     window = Find(handle);
-    if (window != nullptr && window->info.visible) {
+    if (window != nullptr && window->info.visible && !window->info.isControl) {
         Event event;
         event.kind = EventKind::WindowHide;
         event.window = handle;
@@ -685,6 +826,8 @@ void HeadlessUi::SetVisible(WindowHandle handle, bool visible) {
     window->info.visible = visible;
     if (visible)
         window->invalid = true;
+    if (window->info.isControl)
+        return;
     Event event;
     event.kind = visible ? EventKind::WindowShow : EventKind::WindowHide;
     event.window = handle;
@@ -703,6 +846,8 @@ void HeadlessUi::SetRect(WindowHandle handle, const Rect& rect) {
     // A moved window keeps its pixels; a resized one is painted again.
     if (resized)
         window->invalid = true;
+    if (window->info.isControl)
+        return;
     Event event;
     event.kind = EventKind::WindowMove;
     event.window = handle;
@@ -809,8 +954,7 @@ void HeadlessUi::RedrawNow(WindowHandle handle) {
         return;
     // A hidden or empty window has nothing to update; it is painted when it
     // shows.
-    if (!window->info.visible || window->info.rect.Width() <= 0 ||
-        window->info.rect.Height() <= 0) {
+    if (!Showing(handle) || window->info.rect.Width() <= 0 || window->info.rect.Height() <= 0) {
         window->invalid = true;
         return;
     }
@@ -819,11 +963,16 @@ void HeadlessUi::RedrawNow(WindowHandle handle) {
 
 std::string HeadlessUi::GetWindowText(WindowHandle handle) const {
     const Window* window = Find(handle);
+    if (window != nullptr && window->info.isControl)
+        return GetItemText(window->info.owner, window->info.controlId);
     return window != nullptr ? window->info.title : std::string();
 }
 
 void HeadlessUi::SetWindowText(WindowHandle handle, const std::string& text) {
-    if (Window* window = Find(handle))
+    Window* window = Find(handle);
+    if (window != nullptr && window->info.isControl)
+        SetItemText(window->info.owner, window->info.controlId, text);
+    else if (window != nullptr)
         window->info.title = text;
 }
 
@@ -962,7 +1111,17 @@ WindowHandle HeadlessUi::CreateDialogWindow(int templateId, MessageTarget* targe
         control.resource = resource;
         control.text = resource.text;
         control.enabled = (resource.style & kWsDisabled) == 0;
-        Find(handle)->controls.push_back(std::move(control));
+        WindowInfo controlInfo;
+        controlInfo.className = resource.className;
+        controlInfo.owner = handle;
+        controlInfo.visible = true;
+        controlInfo.rect = resource.pixels;
+        controlInfo.isControl = true;
+        controlInfo.controlId = resource.id;
+        const WindowHandle controlWindow = NewWindow(std::move(controlInfo), nullptr);
+        Window* dialogWindow = Find(handle);
+        dialogWindow->controls.push_back(std::move(control));
+        dialogWindow->controlWindows.push_back(controlWindow);
     }
     // The template's initial items, as the framework adds them.
     for (const DialogInitResource& item : dialog->initData)
@@ -1334,6 +1493,279 @@ std::unique_ptr<Canvas> HeadlessUi::CanvasFor(std::uintptr_t deviceContext) {
             window = candidate;
     }
     return std::make_unique<HeadlessCanvas>(*this, window);
+}
+
+// --- Pictures, memory canvases, events, control windows -----------------------------
+
+void HeadlessUi::SetResourceData(int id, const std::string& type, std::string bytes) {
+    m_resourceData[{id, type}] = std::move(bytes);
+}
+
+std::string HeadlessUi::LoadResourceData(int id, const std::string& type) const {
+    if (const auto it = m_resourceData.find({id, type}); it != m_resourceData.end())
+        return it->second;
+    const DataResource* found = m_resources.FindData(id, type);
+    return found != nullptr ? found->bytes : std::string();
+}
+
+void HeadlessUi::SetPictureLoadFilter(std::function<bool(const std::string&)> filter) {
+    m_pictureFilter = std::move(filter);
+}
+
+std::unique_ptr<Picture> HeadlessUi::LoadPicture(const std::string& bytes) {
+    const auto u16 = [&bytes](std::size_t at) {
+        return static_cast<int>(static_cast<unsigned char>(bytes[at]) |
+                                (static_cast<unsigned char>(bytes[at + 1]) << 8));
+    };
+    std::optional<Size> declared;
+    if (bytes.size() >= 13 && bytes.compare(0, 3, "GIF") == 0) {
+        declared = Size{u16(6), u16(8)};
+    } else if (bytes.size() >= 26 && bytes.compare(0, 2, "BM") == 0) {
+        std::int32_t header[2] = {};
+        std::memcpy(header, bytes.data() + 18, sizeof header);
+        declared = Size{header[0], header[1] < 0 ? -header[1] : header[1]};
+    }
+    if (declared && m_pictureFilter && !m_pictureFilter(bytes))
+        declared.reset();
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    int number = 0;
+    if (declared) {
+        number = 1;
+        for (const PictureLoad& load : m_pictureLoads)
+            number += load.picture != 0 ? 1 : 0;
+    }
+    m_pictureLoads.push_back(PictureLoad{bytes, number});
+    if (!declared)
+        return nullptr;
+    return std::make_unique<HeadlessPicture>(number, *declared);
+}
+
+std::vector<HeadlessUi::PictureLoad> HeadlessUi::PictureLoads() const {
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    return m_pictureLoads;
+}
+
+Colour HeadlessUi::GetSystemColour(SystemColour colour) const {
+    // Fixed values, apart so that tests can tell them from each other.
+    return colour == SystemColour::ButtonFace ? Rgb(240, 240, 240) : Rgb(250, 250, 250);
+}
+
+std::unique_ptr<MemoryCanvas> HeadlessUi::CreateMemoryCanvas(WindowHandle compatibleWith,
+                                                             Size size) {
+    if (Find(compatibleWith) == nullptr || size.cx <= 0 || size.cy <= 0)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    ++m_liveCanvases;
+    return std::make_unique<HeadlessMemoryCanvas>(*this, ++m_canvasCount, size);
+}
+
+void HeadlessUi::AddCanvasOp(CanvasOp op) {
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    // An animation draws for as long as the program runs: only the latest
+    // operations are kept.
+    if (m_canvasOps.size() >= kCanvasOpLimit)
+        m_canvasOps.erase(m_canvasOps.begin(), m_canvasOps.begin() + kCanvasOpLimit / 2);
+    m_canvasOps.push_back(op);
+}
+
+std::vector<CanvasOp> HeadlessUi::CanvasOps() const {
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    return m_canvasOps;
+}
+
+void HeadlessUi::ClearCanvasOps() {
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    m_canvasOps.clear();
+}
+
+int HeadlessUi::LiveMemoryCanvasCount() const {
+    std::lock_guard<std::mutex> lock(m_canvasMutex);
+    return m_liveCanvases;
+}
+
+std::unique_ptr<WaitableEvent> HeadlessUi::CreateManualResetEvent() {
+    return std::make_unique<HeadlessEvent>(*this);
+}
+
+void HeadlessUi::SignalClock() {
+    { std::lock_guard<std::mutex> lock(m_clockMutex); }
+    m_clockSignal.notify_all();
+}
+
+void HeadlessUi::InvalidateWindow(WindowHandle window, bool erase) {
+    PostMessage(window, kInvalidateRequest, erase ? 1 : 0, 0);
+}
+
+WindowHandle HeadlessUi::GetItem(WindowHandle dialog, int id) const {
+    const Window* window = Find(dialog);
+    if (window == nullptr)
+        return nullptr;
+    for (std::size_t i = 0; i < window->controls.size(); ++i) {
+        if (window->controls[i].resource.id == id)
+            return window->controlWindows[i];
+    }
+    return nullptr;
+}
+
+bool HeadlessUi::SubclassWindow(WindowHandle window, MessageTarget* target) {
+    Window* found = Find(window);
+    if (found == nullptr)
+        return false;
+    found->target = target;
+    return true;
+}
+
+// --- What the hyperlink control uses -------------------------------------------------
+
+class HeadlessUi::HeadlessTooltip final : public Tooltip {
+public:
+    HeadlessTooltip(HeadlessUi& ui, WindowHandle window) : m_ui(ui), m_window(window) {}
+    ~HeadlessTooltip() override { m_ui.m_tooltips.erase(m_window); }
+    HeadlessTooltip(const HeadlessTooltip&) = delete;
+    HeadlessTooltip& operator=(const HeadlessTooltip&) = delete;
+
+    void SetText(const std::string& text) override { m_ui.m_tooltips[m_window].text = text; }
+    void Relay(unsigned message, std::uintptr_t, std::intptr_t) override {
+        m_ui.m_tooltips[m_window].relayed.push_back(message);
+    }
+
+private:
+    HeadlessUi& m_ui;
+    WindowHandle m_window;
+};
+
+std::uint32_t HeadlessUi::GetStyle(WindowHandle handle) const {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return 0;
+    if (window->info.isControl) {
+        const Control* control = FindControl(window->info.owner, window->info.controlId);
+        return control != nullptr ? control->resource.style : 0;
+    }
+    return window->style;
+}
+
+void HeadlessUi::AddStyle(WindowHandle handle, std::uint32_t bits) {
+    Window* window = Find(handle);
+    if (window == nullptr)
+        return;
+    if (window->info.isControl) {
+        if (Control* control = FindControl(window->info.owner, window->info.controlId))
+            control->resource.style |= bits;
+        return;
+    }
+    window->style |= bits;
+}
+
+Rect HeadlessUi::GetWindowRectInParent(WindowHandle handle) const {
+    // Controls keep their rectangle in the dialog's client area; windows
+    // without borders have client areas as large as they are.
+    return GetWindowRect(handle);
+}
+
+Rect HeadlessUi::GetClientRectInParent(WindowHandle handle) const {
+    return GetWindowRect(handle);
+}
+
+Point HeadlessUi::ScreenToClient(WindowHandle handle, Point point) const {
+    const Window* window = Find(handle);
+    if (window == nullptr)
+        return point;
+    Point origin{window->info.rect.left, window->info.rect.top};
+    if (window->info.isControl) {
+        const Rect dialog = GetWindowRect(window->info.owner);
+        origin.x += dialog.left;
+        origin.y += dialog.top;
+    }
+    return Point{point.x - origin.x, point.y - origin.y};
+}
+
+std::unique_ptr<Font> HeadlessUi::CreateWindowFont(WindowHandle handle, bool underline) {
+    FontSpec spec{"MS Shell Dlg", 80, 400, false, underline};
+    const Window* window = Find(handle);
+    if (window != nullptr && window->info.isControl) {
+        const Window* dialog = Find(window->info.owner);
+        const DialogResource* resource =
+            dialog != nullptr ? m_resources.FindDialog(dialog->info.templateId) : nullptr;
+        if (resource != nullptr && !resource->fontFace.empty()) {
+            spec.face = resource->fontFace;
+            spec.pointTenths = resource->fontPoints * 10;
+        }
+    }
+    return std::make_unique<HeadlessFont>(spec);
+}
+
+Size HeadlessUi::MeasureText(WindowHandle, const Font*, const std::string& text) const {
+    return Size{kCharWidth * static_cast<int>(text.size()), kLineHeight};
+}
+
+std::unique_ptr<Ui::Tooltip> HeadlessUi::CreateTooltip(WindowHandle window,
+                                                       const std::string& text) {
+    if (Find(window) == nullptr)
+        return nullptr;
+    m_tooltips[window] = TooltipInfo{text, {}};
+    return std::make_unique<HeadlessTooltip>(*this, window);
+}
+
+std::optional<HeadlessUi::TooltipInfo> HeadlessUi::FindTooltip(WindowHandle window) const {
+    const auto it = m_tooltips.find(window);
+    if (it == m_tooltips.end())
+        return std::nullopt;
+    return it->second;
+}
+
+CursorHandle HeadlessUi::ProgramCursor() {
+    return reinterpret_cast<CursorHandle>(kCursorProgram);
+}
+
+CursorHandle HeadlessUi::LoadProgramCursor(const std::string&, int) {
+    if (!m_programCursorAvailable)
+        return nullptr;
+    ++m_liveProgramCursors;
+    return ProgramCursor();
+}
+
+void HeadlessUi::DestroyCursor(CursorHandle cursor) {
+    if (cursor == ProgramCursor())
+        --m_liveProgramCursors;
+}
+
+void HeadlessUi::SetClassesRootDefault(const std::string& key, const std::string& value) {
+    m_classesRoot[key] = value;
+}
+
+bool HeadlessUi::ReadClassesRootDefault(const std::string& key, std::string& value) const {
+    const auto it = m_classesRoot.find(key);
+    if (it == m_classesRoot.end())
+        return false;
+    value = it->second;
+    return true;
+}
+
+int HeadlessUi::ShellOpenWithResult(const std::string& file) {
+    Event event;
+    event.kind = EventKind::ShellOpen;
+    event.text = file;
+    event.value = m_shellOpenCode;
+    Record(std::move(event));
+    return m_shellOpenCode;
+}
+
+int HeadlessUi::RunCommandLine(const std::string& commandLine) {
+    Event event;
+    event.kind = EventKind::Run;
+    event.text = commandLine;
+    event.value = m_runResult;
+    Record(std::move(event));
+    return m_runResult;
+}
+
+void HeadlessUi::MessageBeep(unsigned type) {
+    Event event;
+    event.kind = EventKind::Sound;
+    event.text = "MessageBeep";
+    event.value = static_cast<int>(type);
+    Record(std::move(event));
 }
 
 void HeadlessUi::TrackMouse(WindowHandle window, unsigned hoverMs) {

@@ -33,6 +33,7 @@
 #include "platform/Resources.h"
 #include "platform/Ui.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -92,6 +93,7 @@ enum class EventKind {
                 // rect: left/top = the point
     MessageBox, // text; detail: caption; value: type
     ShellOpen,  // text: file; detail: parameters
+    Run,        // text: the command line (RunCommandLine)
     Sound,      // text: name
     Exit,       // value: exit code
     Drag,       // the window is dragged by its caption
@@ -117,12 +119,12 @@ std::string Describe(const Event& event);
 
 // One recorded drawing operation.
 struct PaintOp {
-    enum class Kind { Fill, Bitmap, Icon, Text };
+    enum class Kind { Fill, Bitmap, Icon, Text, MemoryCanvas };
     Kind kind = Kind::Fill;
     WindowHandle window = nullptr; // null for a canvas of an unknown context
     Rect rect;                     // fill / text rectangle; bitmap and icon: where
     Colour colour = 0;             // fill colour; text colour
-    int resourceId = 0;            // bitmap or icon resource
+    int resourceId = 0;            // bitmap or icon resource; memory canvas number
     std::string text;
     std::string fontFace; // empty: no font selected (the system font)
     bool underline = false;
@@ -157,6 +159,20 @@ struct WindowInfo {
     IconHandle smallIcon = nullptr;
     bool isDialog = false;
     int templateId = 0;
+    bool isControl = false; // a dialog's control (GetItem); owner is the dialog
+    int controlId = 0;
+};
+
+// One drawing operation on a memory canvas; any thread may add them.
+struct CanvasOp {
+    enum class Kind { Fill, Picture, Copy };
+    Kind kind = Kind::Fill;
+    int canvas = 0; // the canvas's number (from 1, in creation order)
+    Rect rect;      // fill / picture destination / copy source
+    Colour colour = 0;
+    int picture = 0; // Picture: its number (from 1, in load order)
+    int target = 0;  // Copy: the target canvas
+    Point at;        // Copy: where in the target
 };
 
 // One control of a dialog: its template, and its state now.
@@ -244,6 +260,20 @@ public:
     // Answers message boxes; by default kIdOk.
     void SetMessageBoxHandler(std::function<int(const MessageBoxCall&)> handler);
     void SetShellOpenResult(bool result);
+    // ShellOpenWithResult's and RunCommandLine's answers (by default 42 and
+    // 33: success).
+    void SetShellOpenCode(int code) { m_shellOpenCode = code; }
+    void SetRunResult(int code) { m_runResult = code; }
+    // A value under HKEY_CLASSES_ROOT (none exist by default).
+    void SetClassesRootDefault(const std::string& key, const std::string& value);
+    // Whether a program's cursor resource loads (by default not).
+    void SetProgramCursorAvailable(bool available) { m_programCursorAvailable = available; }
+    // Replaces (or adds) a resource of a custom type.
+    void SetResourceData(int id, const std::string& type, std::string bytes);
+    // The picture loader accepts GIF and BMP data of at least a header
+    // (reporting the size the header declares, at 96 pixels per inch) when
+    // the filter, if set, agrees.
+    void SetPictureLoadFilter(std::function<bool(const std::string&)> filter);
     void SetEventListener(std::function<void(const Event&)> listener);
 
     // --- Queries --------------------------------------------------------------
@@ -277,6 +307,30 @@ public:
 
     const NotifyIconData* FindNotifyIcon(WindowHandle window, std::uint32_t id) const;
     std::size_t NotifyIconCount() const { return m_notifyIcons.size(); }
+
+    // Everything the picture loader was given, in order (accepted or not),
+    // and the numbers of the pictures it made (0 for a refusal).
+    struct PictureLoad {
+        std::string bytes;
+        int picture = 0;
+    };
+    std::vector<PictureLoad> PictureLoads() const;
+    // The latest drawing operations on memory canvases (at most 10000: the
+    // older half goes when the list is full).
+    std::vector<CanvasOp> CanvasOps() const;
+    void ClearCanvasOps();
+    // Memory canvases that exist now.
+    int LiveMemoryCanvasCount() const;
+
+    struct TooltipInfo {
+        std::string text;
+        std::vector<unsigned> relayed; // the messages relayed to it
+    };
+    // The tooltip of a window while it exists.
+    std::optional<TooltipInfo> FindTooltip(WindowHandle window) const;
+    // The handle LoadProgramCursor gives while SetProgramCursorAvailable.
+    static CursorHandle ProgramCursor();
+    int LiveProgramCursorCount() const { return m_liveProgramCursors; }
 
     CursorHandle CurrentCursor() const { return m_cursor; }
     struct MouseTrackRequest {
@@ -363,6 +417,32 @@ public:
     std::unique_ptr<Canvas> BeginPaint(WindowHandle window) override;
     std::unique_ptr<Canvas> CanvasFor(std::uintptr_t deviceContext) override;
 
+    std::string LoadResourceData(int id, const std::string& type) const override;
+    std::unique_ptr<Picture> LoadPicture(const std::string& bytes) override;
+    Size ScreenPixelsPerInch() const override { return Size{96, 96}; }
+    Colour GetSystemColour(SystemColour colour) const override;
+    std::unique_ptr<MemoryCanvas> CreateMemoryCanvas(WindowHandle compatibleWith,
+                                                     Size size) override;
+    std::unique_ptr<WaitableEvent> CreateManualResetEvent() override;
+    void InvalidateWindow(WindowHandle window, bool erase) override;
+    WindowHandle GetItem(WindowHandle dialog, int id) const override;
+    bool SubclassWindow(WindowHandle window, MessageTarget* target) override;
+
+    std::uint32_t GetStyle(WindowHandle window) const override;
+    void AddStyle(WindowHandle window, std::uint32_t bits) override;
+    Rect GetWindowRectInParent(WindowHandle window) const override;
+    Rect GetClientRectInParent(WindowHandle window) const override;
+    Point ScreenToClient(WindowHandle window, Point point) const override;
+    std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) override;
+    Size MeasureText(WindowHandle window, const Font* font, const std::string& text) const override;
+    std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window, const std::string& text) override;
+    CursorHandle LoadProgramCursor(const std::string& program, int id) override;
+    void DestroyCursor(CursorHandle cursor) override;
+    bool ReadClassesRootDefault(const std::string& key, std::string& value) const override;
+    int ShellOpenWithResult(const std::string& file) override;
+    int RunCommandLine(const std::string& commandLine) override;
+    void MessageBeep(unsigned type) override;
+
     Point GetCursorPos() const override { return m_cursorPos; }
     void SetCursor(CursorHandle cursor) override { m_cursor = cursor; }
     void TrackMouse(WindowHandle window, unsigned hoverMs) override;
@@ -385,13 +465,15 @@ private:
     struct Window {
         WindowInfo info;
         MessageTarget* target = nullptr;
-        std::vector<Control> controls; // a dialog's, in template order
-        bool invalid = false;          // needs a paint
+        std::vector<Control> controls;            // a dialog's, in template order
+        std::vector<WindowHandle> controlWindows; // their windows, in the same order
+        bool invalid = false;                     // needs a paint
         bool inInitDialog = false;
         bool hiddenDuringInit = false;
         bool ended = false;
         int result = 0;
         bool destroying = false;
+        std::uint32_t style = 0; // of windows that are no control
     };
     struct Timer {
         unsigned period = 0;    // as requested
@@ -407,9 +489,21 @@ private:
     };
     class HeadlessMenu;
     class HeadlessCanvas;
+    class HeadlessMemoryCanvas;
+    class HeadlessEvent;
+    class HeadlessTooltip;
+    friend class HeadlessTooltip;
     friend class HeadlessMenu;
     friend class HeadlessCanvas;
+    friend class HeadlessMemoryCanvas;
+    friend class HeadlessEvent;
 
+    void AddCanvasOp(CanvasOp op);
+    // Wakes the waits of the events (the clock moved, or one was set).
+    void SignalClock();
+
+    // Visible, and for a control its dialog too.
+    bool Showing(WindowHandle window) const;
     Window* Find(WindowHandle window);
     const Window* Find(WindowHandle window) const;
     Control* FindControl(WindowHandle dialog, int id);
@@ -439,7 +533,18 @@ private:
 
     const ClockMode m_mode;
     const std::chrono::steady_clock::time_point m_start;
-    std::uint64_t m_manualNow = 0;
+    std::atomic<std::uint64_t> m_manualNow{0};
+    // The events' waits: the manual clock and the events' states.
+    mutable std::mutex m_clockMutex;
+    std::condition_variable m_clockSignal;
+
+    mutable std::mutex m_canvasMutex;
+    std::vector<CanvasOp> m_canvasOps;
+    int m_canvasCount = 0;
+    int m_liveCanvases = 0;
+    std::vector<PictureLoad> m_pictureLoads;
+    std::function<bool(const std::string&)> m_pictureFilter;
+    std::map<std::pair<int, std::string>, std::string> m_resourceData;
 
     mutable std::mutex m_queueMutex;
     std::condition_variable m_queueSignal;
@@ -473,6 +578,12 @@ private:
 
     std::function<int(const MessageBoxCall&)> m_messageBoxHandler;
     bool m_shellOpenResult = true;
+    int m_shellOpenCode = 42;
+    int m_runResult = 33;
+    std::map<std::string, std::string> m_classesRoot;
+    bool m_programCursorAvailable = false;
+    int m_liveProgramCursors = 0;
+    std::map<WindowHandle, TooltipInfo> m_tooltips;
 
     std::vector<Event> m_events;
     std::vector<PaintOp> m_paintOps;

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32Ui.h"
 
+#include "platform/win32/Win32Picture.h"
 #include "platform/win32/WindowsGateway.h"
 
 // clang-format off
@@ -142,6 +143,41 @@ void AddInitialItems(HINSTANCE resources, int templateId, HWND dialog) {
     }
 }
 
+// A subclassed control: its own procedure and the target that sees its
+// messages first, kept as window properties.
+constexpr const char* kSubclassProcProp = "Tavlo.SubclassProc";
+constexpr const char* kSubclassTargetProp = "Tavlo.SubclassTarget";
+
+WNDPROC OriginalProc(HWND hwnd) {
+    return reinterpret_cast<WNDPROC>(::GetPropA(hwnd, kSubclassProcProp));
+}
+
+void RestoreProc(HWND hwnd) {
+    const WNDPROC original = OriginalProc(hwnd);
+    if (original == nullptr)
+        return;
+    ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+    ::RemovePropA(hwnd, kSubclassProcProp);
+    ::RemovePropA(hwnd, kSubclassTargetProp);
+}
+
+LRESULT CALLBACK SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    const WNDPROC original = OriginalProc(hwnd);
+    auto* target = static_cast<MessageTarget*>(::GetPropA(hwnd, kSubclassTargetProp));
+    if (message == WM_NCDESTROY || original == nullptr) {
+        RestoreProc(hwnd);
+        return original != nullptr ? ::CallWindowProcA(original, hwnd, message, wParam, lParam)
+                                   : ::DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    // kWmDestroy is the last message the target sees.
+    if (message == WM_DESTROY)
+        ::SetPropA(hwnd, kSubclassTargetProp, nullptr);
+    std::intptr_t result = 0;
+    if (target != nullptr && target->OnMessage(hwnd, message, wParam, lParam, result))
+        return result;
+    return ::CallWindowProcA(original, hwnd, message, wParam, lParam);
+}
+
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     if (message == WM_INITDIALOG) {
         auto* run = reinterpret_cast<DialogRun*>(lParam);
@@ -277,6 +313,13 @@ public:
     void SetTextColour(Colour colour) override { ::SetTextColor(m_dc, colour); }
     void SetTransparentBackground() override { ::SetBkMode(m_dc, TRANSPARENT); }
 
+    void DrawMemoryCanvas(const MemoryCanvas& canvas, const Rect& source, Point at) override {
+        const HDC memory = MemoryCanvasDc(canvas);
+        if (memory != nullptr)
+            ::BitBlt(m_dc, at.x, at.y, source.Width(), source.Height(), memory, source.left,
+                     source.top, SRCCOPY);
+    }
+
     void DrawText(const std::string& text, const Rect& rect, unsigned flags) override {
         RECT r = ToRect(rect);
         ::DrawTextA(m_dc, text.data(), static_cast<int>(text.size()), &r, flags);
@@ -398,6 +441,225 @@ std::string Win32Ui::LoadResourceData(int id, const std::string& type) const {
     if (data == nullptr)
         return {};
     return std::string(static_cast<const char*>(data), size);
+}
+
+std::unique_ptr<Picture> Win32Ui::LoadPicture(const std::string& bytes) {
+    return LoadOlePicture(bytes);
+}
+
+Size Win32Ui::ScreenPixelsPerInch() const {
+    const HDC screen = ::GetDC(nullptr);
+    if (screen == nullptr)
+        return Size{96, 96};
+    const Size ppi{::GetDeviceCaps(screen, LOGPIXELSX), ::GetDeviceCaps(screen, LOGPIXELSY)};
+    ::ReleaseDC(nullptr, screen);
+    return ppi;
+}
+
+Colour Win32Ui::GetSystemColour(SystemColour colour) const {
+    return ::GetSysColor(colour == SystemColour::ButtonFace ? COLOR_BTNFACE : COLOR_MENU);
+}
+
+std::unique_ptr<MemoryCanvas> Win32Ui::CreateMemoryCanvas(WindowHandle compatibleWith, Size size) {
+    return CreateWin32MemoryCanvas(H(compatibleWith), size);
+}
+
+std::unique_ptr<WaitableEvent> Win32Ui::CreateManualResetEvent() {
+    return CreateWin32Event();
+}
+
+void Win32Ui::InvalidateWindow(WindowHandle window, bool erase) {
+    ::InvalidateRect(H(window), nullptr, erase ? TRUE : FALSE);
+}
+
+WindowHandle Win32Ui::GetItem(WindowHandle dialog, int id) const {
+    return ::GetDlgItem(H(dialog), id);
+}
+
+bool Win32Ui::SubclassWindow(WindowHandle window, MessageTarget* target) {
+    const HWND hwnd = H(window);
+    if (!::IsWindow(hwnd))
+        return false;
+    if (target == nullptr) {
+        RestoreProc(hwnd);
+        return true;
+    }
+    if (OriginalProc(hwnd) == nullptr) {
+        const auto original = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(hwnd, GWLP_WNDPROC));
+        if (!::SetPropA(hwnd, kSubclassProcProp, reinterpret_cast<HANDLE>(original)))
+            return false;
+        ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc));
+    }
+    return ::SetPropA(hwnd, kSubclassTargetProp, target) != 0;
+}
+
+std::uint32_t Win32Ui::GetStyle(WindowHandle window) const {
+    return static_cast<std::uint32_t>(::GetWindowLongPtrA(H(window), GWL_STYLE));
+}
+
+void Win32Ui::AddStyle(WindowHandle window, std::uint32_t bits) {
+    const LONG_PTR style = ::GetWindowLongPtrA(H(window), GWL_STYLE);
+    ::SetWindowLongPtrA(H(window), GWL_STYLE, style | static_cast<LONG_PTR>(bits));
+}
+
+Rect Win32Ui::GetWindowRectInParent(WindowHandle window) const {
+    RECT r{};
+    ::GetWindowRect(H(window), &r);
+    ::MapWindowPoints(nullptr, ::GetParent(H(window)), reinterpret_cast<POINT*>(&r), 2);
+    return FromRect(r);
+}
+
+Rect Win32Ui::GetClientRectInParent(WindowHandle window) const {
+    RECT r{};
+    ::GetClientRect(H(window), &r);
+    ::MapWindowPoints(H(window), ::GetParent(H(window)), reinterpret_cast<POINT*>(&r), 2);
+    return FromRect(r);
+}
+
+Point Win32Ui::ScreenToClient(WindowHandle window, Point point) const {
+    POINT p{point.x, point.y};
+    ::ScreenToClient(H(window), &p);
+    return Point{p.x, p.y};
+}
+
+std::unique_ptr<Font> Win32Ui::CreateWindowFont(WindowHandle window, bool underline) {
+    HGDIOBJ font = reinterpret_cast<HGDIOBJ>(::SendMessageA(H(window), WM_GETFONT, 0, 0));
+    if (font == nullptr)
+        font = ::GetStockObject(DEFAULT_GUI_FONT);
+    if (font == nullptr)
+        font = ::GetStockObject(ANSI_VAR_FONT);
+    LOGFONTA logFont{};
+    if (font == nullptr || ::GetObjectA(font, sizeof logFont, &logFont) == 0)
+        return nullptr;
+    logFont.lfUnderline = underline ? TRUE : FALSE;
+    const HFONT made = ::CreateFontIndirectA(&logFont);
+    if (made == nullptr)
+        return nullptr;
+    return std::make_unique<Win32Font>(made);
+}
+
+Size Win32Ui::MeasureText(WindowHandle window, const Font* font, const std::string& text) const {
+    const HDC dc = ::GetDC(H(window));
+    if (dc == nullptr)
+        return Size{};
+    const HGDIOBJ old =
+        font != nullptr ? ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(font->Native())) : nullptr;
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, text.data(), static_cast<int>(text.size()), &extent);
+    if (old != nullptr)
+        ::SelectObject(dc, old);
+    ::ReleaseDC(H(window), dc);
+    return Size{extent.cx, extent.cy};
+}
+
+namespace {
+
+// A tooltip window with one tool: the whole client area of its window.
+class Win32Tooltip final : public Ui::Tooltip {
+public:
+    Win32Tooltip(HWND tip, HWND window) : m_tip(tip), m_window(window) {}
+    ~Win32Tooltip() override { ::DestroyWindow(m_tip); }
+    Win32Tooltip(const Win32Tooltip&) = delete;
+    Win32Tooltip& operator=(const Win32Tooltip&) = delete;
+
+    void SetText(const std::string& text) override {
+        m_text = text;
+        TTTOOLINFOA tool = Tool();
+        ::SendMessageA(m_tip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+
+    void Relay(unsigned message, std::uintptr_t wParam, std::intptr_t lParam) override {
+        MSG msg{};
+        msg.hwnd = m_window;
+        msg.message = message;
+        msg.wParam = wParam;
+        msg.lParam = lParam;
+        msg.time = ::GetMessageTime();
+        const DWORD pos = ::GetMessagePos();
+        msg.pt = POINT{static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+        ::SendMessageA(m_tip, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
+    }
+
+    bool Add(const std::string& text) {
+        m_text = text;
+        TTTOOLINFOA tool = Tool();
+        ::GetClientRect(m_window, &tool.rect);
+        return ::SendMessageA(m_tip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool)) != 0;
+    }
+
+private:
+    TTTOOLINFOA Tool() {
+        TTTOOLINFOA tool{};
+        // The size of the record the oldest common controls know, which
+        // every version accepts.
+        tool.cbSize = TTTOOLINFOA_V1_SIZE;
+        tool.hwnd = m_window;
+        tool.uId = 1;
+        tool.lpszText = m_text.data();
+        return tool;
+    }
+
+    HWND m_tip;
+    HWND m_window;
+    std::string m_text;
+};
+
+} // namespace
+
+std::unique_ptr<Ui::Tooltip> Win32Ui::CreateTooltip(WindowHandle window, const std::string& text) {
+    const HWND tip = ::CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                       H(window), nullptr, m_state->instance, nullptr);
+    if (tip == nullptr)
+        return nullptr;
+    auto tooltip = std::make_unique<Win32Tooltip>(tip, H(window));
+    if (!tooltip->Add(text))
+        return nullptr;
+    return tooltip;
+}
+
+CursorHandle Win32Ui::LoadProgramCursor(const std::string& program, int id) {
+    char folder[MAX_PATH] = {};
+    const UINT length = ::GetWindowsDirectoryA(folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder)
+        return nullptr;
+    const std::string path = std::string(folder) + "\\" + program;
+    const HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return nullptr;
+    HCURSOR copy = nullptr;
+    if (const HCURSOR cursor = ::LoadCursorA(module, MAKEINTRESOURCEA(id)))
+        copy = reinterpret_cast<HCURSOR>(::CopyIcon(reinterpret_cast<HICON>(cursor)));
+    ::FreeLibrary(module);
+    return copy;
+}
+
+void Win32Ui::DestroyCursor(CursorHandle cursor) {
+    if (cursor != nullptr)
+        ::DestroyCursor(static_cast<HCURSOR>(cursor));
+}
+
+bool Win32Ui::ReadClassesRootDefault(const std::string& key, std::string& value) const {
+    char data[MAX_PATH * 2] = {};
+    LONG size = sizeof data;
+    if (::RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), data, &size) != ERROR_SUCCESS)
+        return false;
+    value = data;
+    return true;
+}
+
+int Win32Ui::ShellOpenWithResult(const std::string& file) {
+    const HINSTANCE result =
+        ::ShellExecuteA(nullptr, "open", file.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+}
+
+int Win32Ui::RunCommandLine(const std::string& commandLine) {
+    return static_cast<int>(::WinExec(commandLine.c_str(), SW_SHOWNORMAL));
+}
+
+void Win32Ui::MessageBeep(unsigned type) {
+    ::MessageBeep(type);
 }
 
 std::string Win32Ui::GetItemClassName(WindowHandle dialog, int id) const {
@@ -600,6 +862,8 @@ std::intptr_t Win32Ui::SendMessage(WindowHandle window, unsigned message, std::u
 std::intptr_t Win32Ui::DefaultHandling(WindowHandle window, unsigned message, std::uintptr_t wParam,
                                        std::intptr_t lParam) {
     const HWND hwnd = H(window);
+    if (const WNDPROC original = OriginalProc(hwnd))
+        return ::CallWindowProcA(original, hwnd, message, wParam, lParam);
     char className[16] = {};
     ::GetClassNameA(hwnd, className, sizeof className);
     if (m_state->FindDialog(hwnd) == nullptr && std::strcmp(className, "#32770") != 0)

@@ -30,8 +30,6 @@ public:
 
     bool Loaded() const;
 
-    // The bytes of a resource of a custom type ("GIF"), empty when missing.
-    std::string LoadResourceData(int id, const std::string& type) const;
     // The class name of control id of a dialog ("" when there is none).
     std::string GetItemClassName(WindowHandle dialog, int id) const;
     // The window's menu (null when it has none): a native HMENU, for checks.
@@ -126,6 +124,32 @@ public:
 
     std::unique_ptr<Canvas> BeginPaint(WindowHandle window) override;
     std::unique_ptr<Canvas> CanvasFor(std::uintptr_t deviceContext) override;
+
+    std::string LoadResourceData(int id, const std::string& type) const override;
+    std::unique_ptr<Picture> LoadPicture(const std::string& bytes) override;
+    Size ScreenPixelsPerInch() const override;
+    Colour GetSystemColour(SystemColour colour) const override;
+    std::unique_ptr<MemoryCanvas> CreateMemoryCanvas(WindowHandle compatibleWith,
+                                                     Size size) override;
+    std::unique_ptr<WaitableEvent> CreateManualResetEvent() override;
+    void InvalidateWindow(WindowHandle window, bool erase) override;
+    WindowHandle GetItem(WindowHandle dialog, int id) const override;
+    bool SubclassWindow(WindowHandle window, MessageTarget* target) override;
+
+    std::uint32_t GetStyle(WindowHandle window) const override;
+    void AddStyle(WindowHandle window, std::uint32_t bits) override;
+    Rect GetWindowRectInParent(WindowHandle window) const override;
+    Rect GetClientRectInParent(WindowHandle window) const override;
+    Point ScreenToClient(WindowHandle window, Point point) const override;
+    std::unique_ptr<Font> CreateWindowFont(WindowHandle window, bool underline) override;
+    Size MeasureText(WindowHandle window, const Font* font, const std::string& text) const override;
+    std::unique_ptr<Tooltip> CreateTooltip(WindowHandle window, const std::string& text) override;
+    CursorHandle LoadProgramCursor(const std::string& program, int id) override;
+    void DestroyCursor(CursorHandle cursor) override;
+    bool ReadClassesRootDefault(const std::string& key, std::string& value) const override;
+    int ShellOpenWithResult(const std::string& file) override;
+    int RunCommandLine(const std::string& commandLine) override;
+    void MessageBeep(unsigned type) override;
 
     Point GetCursorPos() const override;
     void SetCursor(CursorHandle cursor) override;

@@ -318,6 +318,34 @@ class StartAndEndTest(TavloTestCase):
         self.assertEqual(Driver.reg_int("Minimized"), 1)
         self.assertIsNone(process.poll())
 
+    def test_main_window_picture_moves(self):
+        """Control 1130 plays GIF 291: two screenshots of its rectangle taken
+        a few hundred milliseconds apart differ."""
+        self.start_main_window()
+        Driver.ok("wait-visible", "main", 1, 10000)
+        left, top, right, bottom = [int(v) for v in Driver.ok("item-rect", "main", 1130)[0].split()]
+        # The control takes the picture's size (48 x 32).
+        self.assertEqual((right - left, bottom - top), (48, 32))
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        shots = []
+        crop = "%dx%d+%d+%d" % (right - left, bottom - top, left, top)
+        # The frames show 60 to 1200 ms each: a difference within two seconds
+        # of 400 ms steps is certain.
+        for n in range(6):
+            shot = os.path.join(ARTIFACTS, "picture-%d.png" % n)
+            subprocess.run(["import", "-window", "root", "-display", Session.display,
+                            "-crop", crop, "+repage", shot], check=True, timeout=30)
+            raw = subprocess.run(["convert", shot, "rgb:-"], capture_output=True, check=True,
+                                 timeout=30).stdout
+            self.assertEqual(len(raw), (right - left) * (bottom - top) * 3)
+            shots.append(raw)
+            if len(set(shots)) > 1:
+                break
+            time.sleep(0.4)
+        self.assertGreater(len(set(shots)), 1, "control 1130 did not change in %d shots" % len(shots))
+        # Not an empty area: the picture has the envelope's ink in it.
+        self.assertGreater(len(set(shots[0][i:i + 3] for i in range(0, len(shots[0]), 3))), 2)
+
     def test_out_of_range_settings_do_not_stop_the_start(self):
         for name, value in (("SearchForMail", 45), ("MailClient", 7), ("Minimized", 2)):
             Driver.ok("reg-set-int", "App", name, value)

@@ -9,6 +9,7 @@
 //   find WIN | wait-window WIN TIMEOUT | wait-gone WIN TIMEOUT
 //   visible WIN | wait-visible WIN 1|0 TIMEOUT | rect WIN | track WIN DURATION
 //   wait-rect WIN LEFT TOP RIGHT BOTTOM TIMEOUT | item-enabled WIN ID | foreground
+//   item-rect WIN ID (a control's screen rectangle)
 //   post WIN MESSAGE WPARAM LPARAM | show WIN | redraw WIN | work-area
 //   tray-icon WIN | wait-tray-icon WIN 1|0 TIMEOUT (icon 216 of that window)
 //   reset | reg-int SECTION NAME | reg-set-int SECTION NAME VALUE | autostart
@@ -256,6 +257,16 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
         const bool enabled = ui.IsItemEnabled(dialog, static_cast<int>(ToNumber(args[1])));
         std::cout << (enabled ? 1 : 0) << '\n';
         return enabled ? kYes : kNo;
+    }
+    if (command == "item-rect") {
+        Need(args, 2, "item-rect WIN ID");
+        const WindowHandle dialog = window(0);
+        const WindowHandle item =
+            dialog != nullptr ? ui.GetItem(dialog, static_cast<int>(ToNumber(args[1]))) : nullptr;
+        if (item == nullptr)
+            return kError;
+        std::cout << RectText(ui.GetWindowRect(item)) << '\n';
+        return kYes;
     }
     if (command == "foreground") {
         Need(args, 0, "foreground");
