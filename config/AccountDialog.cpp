@@ -113,7 +113,7 @@ const char* AccountTestMessage(bool succeeded) {
 }
 
 ADD::ADD(port::Ui& ui, std::string appName, port::WindowHandle owner)
-    : CDialog(ui, IDD_ADD, owner), m_strAppName(std::move(appName)) {}
+    : CDialog(ui, IDD_ADD, owner), m_link(ui), m_strAppName(std::move(appName)) {}
 
 ADD::~ADD() = default;
 
@@ -136,6 +136,7 @@ void ADD::ApplyTo(CAccount& account) const {
 }
 
 bool ADD::OnInitDialog() {
+    m_link.SubclassDlgItem(IDC_ADD_HELP, m_hWnd);
     for (const ControlText& control : kControlTexts)
         m_ui.SetItemText(m_hWnd, control.id, control.text);
 
@@ -178,11 +179,10 @@ void ADD::UpdateData(bool saveAndValidate) {
 }
 
 void ADD::UpdateHelpLink(const std::string& provider) {
-    // The hyperlink control takes over here: its target, its text, and a
-    // size fitted to the text.
+    // The text first: setting the target fits the control to its text.
     const ProviderPreset* preset = FindProviderPreset(provider);
-    m_strLinkTarget = preset != nullptr ? preset->helpPage : "";
     m_ui.SetItemText(m_hWnd, IDC_ADD_HELP, preset != nullptr ? kHelpLinkText : "");
+    m_link.SetTarget(preset != nullptr ? preset->helpPage : "");
 }
 
 void ADD::ShowMessage(const std::string& text) {

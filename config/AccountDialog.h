@@ -9,6 +9,7 @@
 #pragma once
 
 #include "config/Account.h"
+#include "controls/HyperLink.h"
 #include "platform/Wnd.h"
 
 #include <cstdint>
@@ -72,7 +73,7 @@ public:
     void ApplyTo(CAccount& account) const;
 
     // Where the help link leads now ("" when it shows nothing).
-    const std::string& HelpLinkTarget() const { return m_strLinkTarget; }
+    const std::string& HelpLinkTarget() const { return m_link.GetTarget(); }
 
     std::string m_strCaption;
     std::string m_strAccountName;
@@ -82,6 +83,7 @@ public:
     std::unique_ptr<port::Brush> m_brush;
     int m_bSSL = 0;
     int m_nProvider = 0;
+    CHyperLink m_link;
     int m_nAccountType = kTypePop3;
 
 protected:
@@ -97,11 +99,9 @@ private:
     // true: controls into members; false: members into controls.
     void UpdateData(bool saveAndValidate);
     // The help link of static 1137 for a provider box text: the provider's
-    // help page and "Help", or nothing. Every change of the link goes
-    // through here.
+    // help page and "Help", or nothing.
     void UpdateHelpLink(const std::string& provider);
     void ShowMessage(const std::string& text);
 
     std::string m_strAppName;
-    std::string m_strLinkTarget;
 };

@@ -177,6 +177,12 @@ TEST_F(AccountDialogTest, ProviderPresetFillsServerAndTlsAndCustomEmptiesBoth) {
         EXPECT_EQ(m_ui.GetItemText(m_hWnd, IDC_ADD_HELP), "Help");
         EXPECT_EQ(m_dlg.HelpLinkTarget().rfind(std::string("https://") + c.helpHost + "/", 0), 0u)
             << m_dlg.HelpLinkTarget();
+        // Static 1137 is a link: fitted to "Help", the target in its tooltip.
+        const port::WindowHandle link = m_ui.GetItem(m_hWnd, IDC_ADD_HELP);
+        EXPECT_EQ(m_ui.GetWindowRect(link).Width(), 4 * port::headless::kCharWidth);
+        const auto tooltip = m_ui.FindTooltip(link);
+        ASSERT_TRUE(tooltip.has_value());
+        EXPECT_EQ(tooltip->text, m_dlg.HelpLinkTarget());
         // The other fields and the account type stay as they were.
         EXPECT_EQ(m_ui.GetItemText(m_hWnd, IDC_ADD_NAME), "Mine");
         EXPECT_EQ(m_ui.GetItemText(m_hWnd, IDC_ADD_TYPE), "IMAP");
