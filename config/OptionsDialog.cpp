@@ -246,7 +246,11 @@ void CAdvanced::UpdateData(bool saveAndValidate) {
         {IDC_ADV_ANIMATION_FILE, &m_strAnimation},
     };
     if (saveAndValidate) {
-        m_nInterval = m_ui.ListGetCurSel(m_hWnd, IDC_ADV_INTERVAL);
+        // A box without a selection would give -1, and with it a check
+        // timer of period 0; the shown choice stays instead.
+        const int interval = m_ui.ListGetCurSel(m_hWnd, IDC_ADV_INTERVAL);
+        if (interval >= 0 && interval < kIntervalChoices)
+            m_nInterval = interval;
         for (const Check& check : checks)
             *check.member = m_ui.IsItemChecked(m_hWnd, check.id) ? 1 : 0;
         for (const Edit& edit : edits)

@@ -152,7 +152,7 @@ TEST_F(OptionsDialogTest, OpensWithTheEnglishTextsTheThirtyChoicesAndThePictureP
 struct IntervalCase {
     std::uint32_t stored;
     std::string shown;
-    int choose; // -1: leave the selection
+    int choose; // -1: leave the selection; -2: select nothing
     std::uint32_t written;
     unsigned period;
 };
@@ -163,6 +163,8 @@ TEST_F(OptionsDialogTest, IntervalIsCorrectedStoredAndRestartsTheTimerWithoutACh
         {0xFFFFFFFFu, "10", -1, 9, 10 * kMinute},
         {4, "5", 29, 29, 30 * kMinute},
         {9, "10", 0, 0, 1 * kMinute},
+        // No selection at all keeps the shown choice rather than a period of 0.
+        {6, "7", -2, 6, 7 * kMinute},
     };
     for (const IntervalCase& c : cases) {
         SCOPED_TRACE(c.stored);
@@ -171,8 +173,8 @@ TEST_F(OptionsDialogTest, IntervalIsCorrectedStoredAndRestartsTheTimerWithoutACh
         m_ui.Advance(3 * kMinute); // the first check has run
         const std::size_t cyclesBefore = m_dlg->cycles.size();
         RunSettings([&](port::WindowHandle dialog) {
-            if (c.choose >= 0)
-                m_ui.ListSetCurSel(dialog, IDC_ADV_INTERVAL, c.choose);
+            if (c.choose != -1)
+                m_ui.ListSetCurSel(dialog, IDC_ADV_INTERVAL, c.choose < 0 ? -1 : c.choose);
         });
         EXPECT_EQ(m_shown->interval, c.shown);
         EXPECT_EQ(m_shown->intervalCount, 30);
