@@ -139,6 +139,7 @@ private:
     void OnAbout();
     void OnVisitHomepage();
     void OnMailClientChange();
+    void OnSettings(); // core/VeskDlgSettings.cpp
     void OnCheckMailCommand() { CheckMail(true); }
     void StartAnimation();
     void PlayMailSound();

@@ -231,6 +231,9 @@ bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
         if (code == port::kSelChange)
             OnMailClientChange();
         return true;
+    case ID_SETTINGS:
+        OnSettings();
+        return true;
     case IDC_ACCOUNT_ADD:
         OnAddAccount();
         return true;
@@ -247,8 +250,7 @@ bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
             OnEditAccount();
         return true;
     default:
-        // "Settings..." and the blocked-sender commands arrive with their
-        // dialogs.
+        // The blocked-sender commands arrive with their dialog.
         return false;
     }
 }

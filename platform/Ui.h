@@ -477,6 +477,12 @@ public:
     // Plays a sound synchronously: a system sound alias or a file name, the
     // default sound when neither exists.
     virtual void PlaySound(const std::string& name) = 0;
+    // The system's file-open dialog, modal to owner. filter holds pairs of
+    // description and pattern, each ended by a NUL, the list ended by one
+    // more (as OPENFILENAME takes it); an empty initialFolder leaves the
+    // folder to the system. The chosen path, or "" when the user cancelled.
+    virtual std::string ChooseFileToOpen(WindowHandle owner, const std::string& filter,
+                                         const std::string& initialFolder) = 0;
 
     // Ends the process at once with this exit code; does not return.
     [[noreturn]] virtual void ExitProcess(int code) = 0;

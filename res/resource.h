@@ -99,6 +99,33 @@
 #define IDC_ADD_TEST 4
 #define TXT_ADD_CAPTION "E-postkonto"
 
+/* The options dialog: template, its controls, and the bitmap of its
+ * "Startup" frame (the "E-mail" frame shows the account dialog's 257). */
+#define IDD_ADVANCED 242
+#define IDB_STARTUP_FRAME 258
+#define IDC_ADV_STARTUP_GROUP 1108
+#define IDC_ADV_AUTOSTART 1044
+#define IDC_ADV_CHECK_UPDATES 1045
+#define IDC_ADV_MAIL_GROUP 1109
+#define IDC_ADV_INTERVAL_LABEL 1120
+#define IDC_ADV_INTERVAL 1033
+#define IDC_ADV_MINUTES_LABEL 1121
+#define IDC_ADV_START_MAIL_PROGRAM 1046
+#define IDC_ADV_MAIL_CLIENT_LABEL 1123
+#define IDC_ADV_MAIL_CLIENT 1081
+#define IDC_ADV_BROWSE_MAIL_CLIENT 1067
+#define IDC_ADV_NOTIFY_GROUP 1110
+#define IDC_ADV_SOUND 1042
+#define IDC_ADV_SOUND_FILE 1041
+#define IDC_ADV_BROWSE_SOUND 1068
+#define IDC_ADV_PLAY 1069
+#define IDC_ADV_ANIMATE 1043
+#define IDC_ADV_ANIMATION_FILE 1082
+#define IDC_ADV_BROWSE_ANIMATION 1070
+#define IDC_ADV_EXAMPLE 1071
+#define IDC_ADV_PICTURE 1133
+#define TXT_ADV_CAPTION "Fler inst\344llningar"
+
 /* A dialog's initial data (combo box items), as the Windows resource
  * toolchain stores it: resource type 240 under the template's id, records
  * of control id, the 16-bit CB_ADDSTRING, 32-bit length, text and zero. */

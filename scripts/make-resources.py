@@ -10,6 +10,7 @@ Writes, from nothing but this script (Python standard library only):
   accounts.bmp  bitmap 252, decoration of the accounts group
   blocked.bmp   bitmap 305, decoration of the blocked-senders group
   account.bmp   bitmap 257, decoration of the account dialog's group
+  startup.bmp   bitmap 258, decoration of the options dialog's "Startup" group
   tavlo.gif     GIF 291, the main window's animated picture
   options.gif   GIF 301, the options dialog's animated picture (49 x 29,
                 15 frames of 2 hundredths each)
@@ -164,6 +165,15 @@ def account_picture():
     c = Canvas(16, 16, PANEL + (255,))
     envelope(c, 0, 5, 12, 14)
     c.ring(12, 4, 3.2, 1.4, GOLD)
+    return c
+
+
+def startup_picture():
+    # A power symbol: the program starts with Windows.
+    c = Canvas(16, 16, PANEL + (255,))
+    c.ring(7.5, 8.5, 6.0, 1.6, INK)
+    c.rect(6, 1, 9, 6, PANEL)
+    c.rect(7, 0, 8, 8, INK)
     return c
 
 
@@ -392,6 +402,7 @@ def main(argv):
         "accounts.bmp": bmp_bytes(accounts_picture()),
         "blocked.bmp": bmp_bytes(blocked_picture()),
         "account.bmp": bmp_bytes(account_picture()),
+        "startup.bmp": bmp_bytes(startup_picture()),
         "tavlo.gif": gif_bytes(frames, delays),
         "options.gif": gif_bytes(*options_frames()),
         "Pling.wav": wav_bytes(),

@@ -5,6 +5,8 @@
 #include "config/Account.h"
 #include "config/AccountDialog.h"
 #include "config/AccountStore.h"
+#include "config/OptionsDialog.h"
+#include "config/Settings.h"
 #include "core/ServerAddress.h"
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
@@ -43,6 +45,8 @@ const char* const kUsageText =
     "                          [--password]  (the new password: first line of standard input)\n"
     "       tavlo accounts test --name NAME [--nth N]\n"
     "       tavlo accounts export-reg [--app NAME]\n"
+    "       tavlo settings list\n"
+    "       tavlo settings set NAME VALUE\n"
     "       tavlo --help | --version\n"
     "\n"
     "run: watch the accounts as the Windows program does (first check after 5.3 s, then every\n"
@@ -52,6 +56,10 @@ const char* const kUsageText =
     "edit, test: what the account dialog's OK and Test Account Settings do for the N-th\n"
     "     account of that name (default the first); test prints the dialog's message and\n"
     "     exits with 0 when the server accepted the login, else 1.\n"
+    "settings: the values of the options dialog, one NAME<TAB>VALUE line each (the value in\n"
+    "     effect); set stores one as the dialog's OK does: SearchForMail 0-29 (minutes - 1),\n"
+    "     flags 0 or 1, an empty MySound/MyAnimation the default file, Autostart the\n"
+    "     autostart entry at once.\n"
     "export-reg: prints the accounts as a registry file (UTF-16) that the Windows program\n"
     "     reads below HKEY_CURRENT_USER\\Software\\Tavlo\\NAME (default tavlo).\n"
     "\n"
@@ -147,6 +155,7 @@ public:
     }
 
     CVeskDlg& Dlg() { return *m_dlg; }
+    port::ProfileStore& Store() { return *m_store; }
     port::headless::HeadlessUi& Ui() { return m_ui; }
     const std::string& AppName() const { return m_app->AppName(); }
 
@@ -438,6 +447,45 @@ int CommandAccountsEdit(int argc, char** argv, std::istream& in, std::ostream& e
     return kOk;
 }
 
+int CommandSettingsList(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc > 3)
+        return Usage(err, std::string("unknown argument '") + argv[3] + "'");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const std::string exePath = port::ExecutablePath();
+    for (const EditableSetting& setting : EditableSettings())
+        out << setting.name << '\t' << SettingValueInEffect(session.Store(), setting, exePath)
+            << '\n';
+    return kOk;
+}
+
+int CommandSettingsSet(int argc, char** argv, std::ostream& err) {
+    if (argc != 5)
+        return Usage(err, "settings set needs NAME and VALUE");
+    const std::string name = argv[3];
+    const std::string value = argv[4];
+    const EditableSetting* setting = FindEditableSetting(name);
+    if (setting == nullptr) {
+        err << "tavlo: no setting named '" << name << "'\n";
+        return kRefused;
+    }
+    const std::string problem = SettingValueProblem(*setting, value);
+    if (!problem.empty()) {
+        err << "tavlo: " << problem << '\n';
+        return kRefused;
+    }
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    if (!StoreSetting(session.Store(), *setting, value, port::ExecutablePath(),
+                      [](bool enable) { WriteAutostart(enable); })) {
+        err << "tavlo: the setting could not be saved\n";
+        return kRefused;
+    }
+    return kOk;
+}
+
 // Windows-1252 bytes 0x80 ... 0x9F as Unicode; the five unassigned ones
 // keep their value, as the system's conversion does.
 constexpr unsigned kCp1252High[32] = {
@@ -529,6 +577,14 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
         if (sub == "export-reg")
             return CommandAccountsExportReg(argc, argv, out, err);
         return Usage(err, "unknown accounts command '" + sub + "'");
+    }
+    if (command == "settings") {
+        const std::string sub = argc < 3 ? std::string() : argv[2];
+        if (sub == "list")
+            return CommandSettingsList(argc, argv, out, err);
+        if (sub == "set")
+            return CommandSettingsSet(argc, argv, err);
+        return Usage(err, "settings needs list or set");
     }
     return Usage(err, "unknown command '" + command + "'");
 }

@@ -1898,6 +1898,12 @@ void HeadlessUi::PlaySound(const std::string& name) {
     Record(std::move(event));
 }
 
+std::string HeadlessUi::ChooseFileToOpen(WindowHandle owner, const std::string& filter,
+                                         const std::string& initialFolder) {
+    m_fileOpenCalls.push_back(FileOpenCall{owner, filter, initialFolder});
+    return m_fileOpenAnswer;
+}
+
 void HeadlessUi::ExitProcess(int code) {
     Event event;
     event.kind = EventKind::Exit;

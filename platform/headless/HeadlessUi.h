@@ -196,6 +196,13 @@ struct MessageBoxCall {
     unsigned type = 0;
 };
 
+// A file-open dialog that was run.
+struct FileOpenCall {
+    WindowHandle owner = nullptr;
+    std::string filter;
+    std::string initialFolder;
+};
+
 class HeadlessUi : public Ui {
 public:
     // Without resources: no dialog, menu, string, icon or bitmap loads.
@@ -260,6 +267,10 @@ public:
     // Answers message boxes; by default kIdOk.
     void SetMessageBoxHandler(std::function<int(const MessageBoxCall&)> handler);
     void SetShellOpenResult(bool result);
+    // What the file-open dialog yields from now on; "" (the default) is
+    // the user cancelling.
+    void SetFileOpenAnswer(std::string path) { m_fileOpenAnswer = std::move(path); }
+    const std::vector<FileOpenCall>& FileOpenCalls() const { return m_fileOpenCalls; }
     // ShellOpenWithResult's and RunCommandLine's answers (by default 42 and
     // 33: success).
     void SetShellOpenCode(int code) { m_shellOpenCode = code; }
@@ -458,6 +469,8 @@ public:
     bool ShellOpen(const std::string& file, const std::string& parameters,
                    const std::string& folder) override;
     void PlaySound(const std::string& name) override;
+    std::string ChooseFileToOpen(WindowHandle owner, const std::string& filter,
+                                 const std::string& initialFolder) override;
     [[noreturn]] void ExitProcess(int code) override;
 
 private:
@@ -578,6 +591,8 @@ private:
 
     std::function<int(const MessageBoxCall&)> m_messageBoxHandler;
     bool m_shellOpenResult = true;
+    std::string m_fileOpenAnswer;
+    std::vector<FileOpenCall> m_fileOpenCalls;
     int m_shellOpenCode = 42;
     int m_runResult = 33;
     std::map<std::string, std::string> m_classesRoot;

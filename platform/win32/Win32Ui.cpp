@@ -5,6 +5,7 @@
 
 // clang-format off
 #include <commctrl.h>
+#include <commdlg.h>
 #include <ole2.h>
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -1305,6 +1306,25 @@ bool Win32Ui::ShellOpen(const std::string& file, const std::string& parameters,
 
 void Win32Ui::PlaySound(const std::string& name) {
     ::PlaySoundA(name.c_str(), nullptr, 0);
+}
+
+std::string Win32Ui::ChooseFileToOpen(WindowHandle owner, const std::string& filter,
+                                      const std::string& initialFolder) {
+    // Room for a long path; the dialog fails rather than truncates.
+    std::string path(32768, '\0');
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = static_cast<HWND>(owner);
+    ofn.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path.data();
+    ofn.nMaxFile = static_cast<DWORD>(path.size());
+    ofn.lpstrInitialDir = initialFolder.empty() ? nullptr : initialFolder.c_str();
+    ofn.Flags = OFN_EXPLORER;
+    if (!::GetOpenFileNameA(&ofn))
+        return std::string();
+    path.resize(std::char_traits<char>::length(path.c_str()));
+    return path;
 }
 
 void Win32Ui::ExitProcess(int code) {

@@ -166,6 +166,8 @@ public:
     bool ShellOpen(const std::string& file, const std::string& parameters,
                    const std::string& folder) override;
     void PlaySound(const std::string& name) override;
+    std::string ChooseFileToOpen(WindowHandle owner, const std::string& filter,
+                                 const std::string& initialFolder) override;
 
     [[noreturn]] void ExitProcess(int code) override;
 
