@@ -1,6 +1,7 @@
 #include "config/AccountDialog.h"
 
 #include "config/AccountStore.h"
+#include "controls/DialogColours.h"
 #include "core/ServerAddress.h"
 #include "net/Text.h"
 #include "net/imap/UT_IMAP4Client.h"
@@ -25,7 +26,6 @@ constexpr int kPop3Port = 110;
 constexpr int kPop3TlsPort = 995;
 
 // Colour of the dialog, its labels and its buttons.
-constexpr port::Colour kBackColour = port::Rgb(197, 209, 223);
 
 struct ControlText {
     int id;
@@ -153,7 +153,7 @@ bool ADD::OnInitDialog() {
     UpdateData(false);
 
     m_ui.SetWindowText(m_hWnd, m_strCaption);
-    m_brush = m_ui.CreateSolidBrush(kBackColour);
+    m_brush = m_ui.CreateSolidBrush(kDialogBackColour);
     UpdateHelpLink(kCustomProvider);
     return true;
 }
@@ -252,11 +252,7 @@ bool ADD::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
     case port::kWmCtlColorBtn:
     case port::kWmCtlColorDlg:
     case port::kWmCtlColorStatic:
-        if (!m_brush)
-            return false;
-        m_ui.CanvasFor(wParam)->SetTransparentBackground();
-        result = m_brush->Native();
-        return true;
+        return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
     case port::kWmDestroy:
         m_brush.reset();
         return false;

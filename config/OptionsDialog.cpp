@@ -1,6 +1,7 @@
 #include "config/OptionsDialog.h"
 
 #include "config/Settings.h"
+#include "controls/DialogColours.h"
 #include "res/resource.h"
 
 #include <utility>
@@ -8,7 +9,6 @@
 namespace {
 
 // Colour of the dialog, its labels and its buttons.
-constexpr port::Colour kBackColour = port::Rgb(197, 209, 223);
 
 struct ControlText {
     int id;
@@ -216,7 +216,7 @@ bool CAdvanced::OnInitDialog() {
     if (m_nInterval < 0 || m_nInterval >= kIntervalChoices)
         m_nInterval = kFallbackInterval;
     UpdateData(false);
-    m_brush = m_ui.CreateSolidBrush(kBackColour);
+    m_brush = m_ui.CreateSolidBrush(kDialogBackColour);
     // Without the control or the picture the dialog goes on as it is.
     if (m_picture.SubclassDlgItem(IDC_ADV_PICTURE, m_hWnd) &&
         m_picture.LoadPicture(IDR_OPTIONS_GIF))
@@ -333,11 +333,7 @@ bool CAdvanced::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_
     case port::kWmCtlColorBtn:
     case port::kWmCtlColorDlg:
     case port::kWmCtlColorStatic:
-        if (!m_brush)
-            return false;
-        m_ui.CanvasFor(wParam)->SetTransparentBackground();
-        result = m_brush->Native();
-        return true;
+        return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
     case port::kWmDestroy:
         // Stopped before its window goes, as the picture draws into it.
         m_picture.StopAnimation();

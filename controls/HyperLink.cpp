@@ -1,5 +1,6 @@
 #include "controls/HyperLink.h"
 
+#include "controls/DialogColours.h"
 #include "platform/Paths.h"
 
 #include <cstdio>
@@ -18,7 +19,6 @@ constexpr unsigned kDtSingleLine = 0x0020;
 
 constexpr unsigned kHoverPollMs = 100;
 // The dialogs' background.
-constexpr port::Colour kDialogColour = port::Rgb(197, 209, 223);
 // The cursor resource of the help viewer that shows a pointing hand.
 constexpr int kHelpViewerHandCursor = 106;
 
@@ -248,7 +248,7 @@ bool CHyperLink::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr
     case port::kWmEraseBkgnd: {
         auto canvas = m_ui.CanvasFor(wParam);
         if (canvas != nullptr)
-            canvas->FillRect(m_ui.GetClientRect(m_hWnd), kDialogColour);
+            canvas->FillRect(m_ui.GetClientRect(m_hWnd), kDialogBackColour);
         result = 1;
         return true;
     }

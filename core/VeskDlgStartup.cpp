@@ -1,5 +1,6 @@
 // The main window's start-up, timers and command routing.
 #include "config/Settings.h"
+#include "controls/DialogColours.h"
 #include "core/VeskDlg.h"
 #include "core/WebSite.h"
 #include "res/resource.h"
@@ -10,7 +11,6 @@
 namespace {
 
 // Colour of the window, its buttons and its labels.
-constexpr port::Colour kBackColour = port::Rgb(197, 209, 223);
 
 // The longest period a window timer keeps (USER_TIMER_MAXIMUM).
 constexpr std::int64_t kLongestTimerMs = 0x7FFFFFFF;
@@ -135,7 +135,7 @@ bool CVeskDlg::OnInitDialog() {
                          IDC_BLOCKED_EDIT})
         m_ui.EnableItem(m_hWnd, id, false);
 
-    m_pBackBrush = m_ui.CreateSolidBrush(kBackColour);
+    m_pBackBrush = m_ui.CreateSolidBrush(kDialogBackColour);
 
     // Control 1130 plays GIF 291; without it the window goes on as it is.
     if (m_picture.SubclassDlgItem(IDC_PICTURE, m_hWnd) && m_picture.LoadPicture(IDR_MAIN_GIF))
@@ -326,18 +326,14 @@ bool CVeskDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t
     case port::kWmCtlColorBtn:
     case port::kWmCtlColorDlg:
     case port::kWmCtlColorStatic:
-        if (!m_pBackBrush)
-            return false;
-        m_ui.CanvasFor(wParam)->SetTransparentBackground();
-        result = m_pBackBrush->Native();
-        return true;
+        return ColourOnDialogBrush(m_ui, m_pBackBrush.get(), wParam, result);
     case port::kWmPaint:
         OnPaint();
         if (m_hWnd != nullptr && m_ui.IsIconic(m_hWnd)) {
             // Minimised to an icon: the icon centred on the background.
             const port::Rect client = m_ui.GetClientRect(m_hWnd);
             auto canvas = m_ui.BeginPaint(m_hWnd);
-            canvas->FillRect(client, kBackColour);
+            canvas->FillRect(client, kDialogBackColour);
             constexpr int kIconSize = 32;
             canvas->DrawIcon(m_hIcon, (client.Width() - kIconSize + 1) / 2,
                              (client.Height() - kIconSize + 1) / 2);
