@@ -20,6 +20,7 @@ nothing is asserted. Root is needed to run Dovecot.
 """
 
 import argparse
+import importlib.util
 import os
 import shutil
 import statistics
@@ -34,34 +35,19 @@ sys.path.insert(0, HERE)
 
 import dovecot_harness as harness  # noqa: E402
 
+# The Dovecot start-or-reuse and clean-up of the POP3 benchmark.
+_found = importlib.util.spec_from_file_location("bench_pop3", os.path.join(HERE, "bench-pop3.py"))
+bench = importlib.util.module_from_spec(_found)
+_found.loader.exec_module(bench)
+open_server = bench.open_server
+close_server = bench.close_server
+
 CA = os.path.join(REPO, "tests", "data", "tls", "ca.crt")
 USER = "benchtest"
 PASSWORD = "bench-test-secret"
 # label, port key, --type, TLS
 ACCOUNTS = [("POP3", "pop3", "POP3", False), ("POP3 TLS", "pop3s", "POP3", True),
             ("IMAP TLS", "imaps", "IMAP", True)]
-
-
-def open_server(directory):
-    own = directory is None
-    folder = directory or tempfile.mkdtemp(prefix="tavlo-bench-")
-    try:
-        server = harness.load_env(folder)
-        if not harness.running(folder):
-            raise OSError
-    except (OSError, ValueError):
-        try:
-            server = harness.start(folder)
-        except BaseException:
-            close_server(folder, own)
-            raise
-    return folder, server, own
-
-
-def close_server(folder, own):
-    if own:
-        harness.stop(folder)
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def run(tavlo, home, *args, stdin=b""):
