@@ -25,8 +25,6 @@ constexpr ProviderPreset kProviderPresets[] = {
 constexpr int kPop3Port = 110;
 constexpr int kPop3TlsPort = 995;
 
-// Colour of the dialog, its labels and its buttons.
-
 struct ControlText {
     int id;
     const char* text;

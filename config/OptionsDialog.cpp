@@ -8,8 +8,6 @@
 
 namespace {
 
-// Colour of the dialog, its labels and its buttons.
-
 struct ControlText {
     int id;
     const char* text;
