@@ -1,7 +1,7 @@
 #include "config/AccountDialog.h"
 
 #include "config/AccountStore.h"
-#include "controls/DialogColours.h"
+#include "controls/DialogLook.h"
 #include "core/ServerAddress.h"
 #include "net/Text.h"
 #include "net/imap/UT_IMAP4Client.h"
@@ -24,11 +24,6 @@ constexpr ProviderPreset kProviderPresets[] = {
 
 constexpr int kPop3Port = 110;
 constexpr int kPop3TlsPort = 995;
-
-struct ControlText {
-    int id;
-    const char* text;
-};
 
 // The English texts that replace the template's placeholders.
 constexpr ControlText kControlTexts[] = {
@@ -135,8 +130,7 @@ void ADD::ApplyTo(CAccount& account) const {
 
 bool ADD::OnInitDialog() {
     m_link.SubclassDlgItem(IDC_ADD_HELP, m_hWnd);
-    for (const ControlText& control : kControlTexts)
-        m_ui.SetItemText(m_hWnd, control.id, control.text);
+    SetControlTexts(m_ui, m_hWnd, kControlTexts);
 
     // The provider box sorts its items.
     m_ui.ListResetContent(m_hWnd, IDC_ADD_PROVIDER);

@@ -1,17 +1,12 @@
 #include "config/OptionsDialog.h"
 
 #include "config/Settings.h"
-#include "controls/DialogColours.h"
+#include "controls/DialogLook.h"
 #include "res/resource.h"
 
 #include <utility>
 
 namespace {
-
-struct ControlText {
-    int id;
-    const char* text;
-};
 
 // The English texts that replace the template's placeholders.
 constexpr ControlText kControlTexts[] = {
@@ -208,8 +203,7 @@ CAdvanced::CAdvanced(port::Ui& ui, port::WindowHandle owner) : CDialog(ui, IDD_A
 CAdvanced::~CAdvanced() = default;
 
 bool CAdvanced::OnInitDialog() {
-    for (const ControlText& control : kControlTexts)
-        m_ui.SetItemText(m_hWnd, control.id, control.text);
+    SetControlTexts(m_ui, m_hWnd, kControlTexts);
     m_ui.SetWindowText(m_hWnd, m_strCaption);
     if (m_nInterval < 0 || m_nInterval >= kIntervalChoices)
         m_nInterval = kFallbackInterval;

@@ -1,6 +1,6 @@
 #include "controls/HyperLink.h"
 
-#include "controls/DialogColours.h"
+#include "controls/DialogLook.h"
 #include "platform/Paths.h"
 
 #include <cstdio>
@@ -18,7 +18,6 @@ constexpr unsigned kDtRight = 0x0002;
 constexpr unsigned kDtSingleLine = 0x0020;
 
 constexpr unsigned kHoverPollMs = 100;
-// The dialogs' background.
 // The cursor resource of the help viewer that shows a pointing hand.
 constexpr int kHelpViewerHandCursor = 106;
 

@@ -1,6 +1,6 @@
 // The main window's start-up, timers and command routing.
 #include "config/Settings.h"
-#include "controls/DialogColours.h"
+#include "controls/DialogLook.h"
 #include "core/VeskDlg.h"
 #include "core/WebSite.h"
 #include "res/resource.h"
@@ -10,15 +10,8 @@
 
 namespace {
 
-// Colour of the window, its buttons and its labels.
-
 // The longest period a window timer keeps (USER_TIMER_MAXIMUM).
 constexpr std::int64_t kLongestTimerMs = 0x7FFFFFFF;
-
-struct ControlText {
-    int id;
-    const char* text;
-};
 
 // The English texts that replace the template's placeholders.
 constexpr ControlText kControlTexts[] = {
@@ -112,8 +105,7 @@ void CVeskDlg::OnCreate() {
 }
 
 bool CVeskDlg::OnInitDialog() {
-    for (const ControlText& control : kControlTexts)
-        m_ui.SetItemText(m_hWnd, control.id, control.text);
+    SetControlTexts(m_ui, m_hWnd, kControlTexts);
 
     FillMailClientList();
 
