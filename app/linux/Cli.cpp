@@ -176,6 +176,14 @@ int Usage(std::ostream& err, const std::string& problem) {
     return ExitCode::kUsage;
 }
 
+// Stores the account list; false, having said so, when it could not.
+bool SaveAccounts(Session& session, std::ostream& err) {
+    if (session.Dlg().SaveAccounts())
+        return true;
+    err << "tavlo: the accounts could not be saved\n";
+    return false;
+}
+
 int CommandCheck(int argc, char** argv, std::ostream& out, std::ostream& err) {
     if (argc > 2)
         return Usage(err, std::string("unknown argument '") + argv[2] + "'");
@@ -259,10 +267,8 @@ int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& er
     if (!session.Open())
         return kNoDataFolder;
     session.Dlg().m_accounts.push_back(account);
-    if (!session.Dlg().SaveAccounts()) {
-        err << "tavlo: the accounts could not be saved\n";
+    if (!SaveAccounts(session, err))
         return kRefused;
-    }
     return kOk;
 }
 
@@ -304,10 +310,8 @@ int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
         return kNoDataFolder;
     if (!session.Dlg().RemoveAccount(options.values["name"], nth))
         return NoSuchAccount(err, options.values["name"], nth);
-    if (!session.Dlg().SaveAccounts()) {
-        err << "tavlo: the accounts could not be saved\n";
+    if (!SaveAccounts(session, err))
         return kRefused;
-    }
     return kOk;
 }
 
@@ -440,10 +444,8 @@ int CommandAccountsEdit(int argc, char** argv, std::istream& in, std::ostream& e
     // newest-message marker kept.
     CAccount* account = session.Dlg().FindAccount(options.values["name"], nth);
     dialog.Dialog().ApplyTo(*account);
-    if (!session.Dlg().SaveAccounts()) {
-        err << "tavlo: the accounts could not be saved\n";
+    if (!SaveAccounts(session, err))
         return kRefused;
-    }
     return kOk;
 }
 
