@@ -8,6 +8,7 @@
 #include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
 #include "res/resource.h"
+#include "support/CyclesDlg.h"
 #include "support/LoopbackSockets.h"
 #include "support/MemoryProfileStore.h"
 #include "support/TestEnv.h"
@@ -42,21 +43,7 @@ CAccount StoredAccount(const std::string& name, const std::string& user,
     return a;
 }
 
-// The main window with the times of its check cycles.
-class CyclesDlg : public CVeskDlg {
-public:
-    CyclesDlg(CVeskApp& app, HeadlessUi& ui) : CVeskDlg(app), m_headless(ui) {}
-    std::vector<std::uint64_t> cycles;
-
-protected:
-    void AnnounceMail(bool manual, bool anyMail, const std::string& report) override {
-        cycles.push_back(m_headless.Now());
-        CVeskDlg::AnnounceMail(manual, anyMail, report);
-    }
-
-private:
-    HeadlessUi& m_headless;
-};
+using tavlo::test::CyclesDlg;
 
 // What the user does in the account dialog while its modal run waits.
 struct DialogInput {

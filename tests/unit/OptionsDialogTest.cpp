@@ -13,6 +13,7 @@
 #include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
 #include "res/resource.h"
+#include "support/CyclesDlg.h"
 #include "support/MemoryProfileStore.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
@@ -33,21 +34,7 @@ using Lines = std::vector<std::string>;
 
 constexpr unsigned kMinute = 60000;
 
-// The main window with the times of its check cycles.
-class CyclesDlg : public CVeskDlg {
-public:
-    CyclesDlg(CVeskApp& app, HeadlessUi& ui) : CVeskDlg(app), m_headless(ui) {}
-    std::vector<std::uint64_t> cycles;
-
-protected:
-    void AnnounceMail(bool manual, bool anyMail, const std::string& report) override {
-        cycles.push_back(m_headless.Now());
-        CVeskDlg::AnnounceMail(manual, anyMail, report);
-    }
-
-private:
-    HeadlessUi& m_headless;
-};
+using tavlo::test::CyclesDlg;
 
 // What the dialog showed when it opened.
 struct Shown {
