@@ -1,5 +1,6 @@
 #include "config/AccountStore.h"
 
+#include "config/Occurrence.h"
 #include "config/Settings.h"
 
 #include <algorithm>
@@ -182,19 +183,9 @@ bool SaveAccounts(port::ProfileStore& store, const std::vector<CAccount>& accoun
 }
 
 CAccount* FindAccount(std::vector<CAccount>& accounts, const std::string& name, int n) {
-    if (n < 1)
-        return nullptr;
-    for (CAccount& account : accounts) {
-        if (account.m_strAccountName == name && --n == 0)
-            return &account;
-    }
-    return nullptr;
+    return FindNthRecord(accounts, &CAccount::m_strAccountName, name, n);
 }
 
 bool RemoveAccount(std::vector<CAccount>& accounts, const std::string& name, int n) {
-    CAccount* account = FindAccount(accounts, name, n);
-    if (account == nullptr)
-        return false;
-    accounts.erase(accounts.begin() + (account - accounts.data()));
-    return true;
+    return RemoveNthRecord(accounts, &CAccount::m_strAccountName, name, n);
 }

@@ -4,11 +4,13 @@
 // start-up of the program (InitInstance).
 #pragma once
 
+#include "platform/Paths.h"
 #include "platform/ProfileStore.h"
 #include "platform/Ui.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class CVeskApp {
 public:
@@ -49,6 +51,11 @@ public:
     // The executable's base name: caption of message boxes without one of
     // their own, and the key below the registry root.
     const std::string& AppName() const { return m_strAppName; }
+    // The folder of the files the program writes beside its settings
+    // (Blocklist.txt), with a trailing separator: port::UserDataFolder()
+    // unless set otherwise (tests use a folder of their own).
+    const std::string& DataFolder() const { return m_strDataFolder; }
+    void SetDataFolder(std::string folder) { m_strDataFolder = std::move(folder); }
 
 protected:
     // One attempt to start the socket layer (Windows Sockets 1.1).
@@ -58,4 +65,5 @@ private:
     port::ProfileStore& m_profile;
     port::Ui& m_ui;
     std::string m_strAppName;
+    std::string m_strDataFolder = port::UserDataFolder();
 };

@@ -90,6 +90,14 @@ int CVeskDlg::CheckPop3Account(CAccount& account) {
     // operation fails, so the account contributes nothing.
     connection.Connect(host, account.m_strUserName, account.m_strPassword, port);
 
+    if (!m_blockedSenders.empty()) {
+        // What was found not blocked is remembered per mailbox, so that a
+        // message is downloaded once per blocked list, not on every cycle.
+        ExaminedMessages& examined =
+            m_examinedMessages[account.m_strServer + '\n' + account.m_strUserName];
+        SweepBlockedSenders(connection, BlockedSenderMatcher(m_blockedSenders), &examined);
+    }
+
     int count = 0;
     std::uint32_t size = 0;
     if (!connection.Statistics(count, size))

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "config/Account.h"
+#include "config/BlockedSenders.h"
 #include "controls/PictureEx.h"
+#include "core/BlockedSweep.h"
 #include "core/VeskApp.h"
 #include "notify/SystemTray.h"
 #include "notify/TaskbarNotifier.h"
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +70,20 @@ public:
     CAccount* FindAccount(const std::string& name, int n);
     bool RemoveAccount(const std::string& name, int n);
 
+    // The blocked senders (core/VeskDlgBlocked.cpp) on m_blockedSenders
+    // and "Blocklist.txt" in the data folder (the program folder on
+    // Windows).
+    std::string BlocklistPath() const;
+    void LoadBlockedSenders();
+    // Rewrites the file; when it cannot, shows a message that names the
+    // file and returns false.
+    bool SaveBlockedSenders();
+    bool IsBlockedSender(const std::string& address) const;
+    BlockedSender* FindBlockedSender(const std::string& text, int n);
+    bool RemoveBlockedSender(const std::string& text, int n);
+    // The list changed: every message is examined again by the next sweep.
+    void ForgetExaminedMessages() { m_examinedMessages.clear(); }
+
     // Arms timer 2 with the check period and timer 3 with 5300 ms; resets the
     // tray icon and tooltip.
     void StartWatching();
@@ -102,6 +119,7 @@ public:
     int m_nCheckInterval = 9;
 
     std::vector<CAccount> m_accounts;
+    std::vector<BlockedSender> m_blockedSenders;
     std::string m_strVersion = "1.8";
     bool m_bMailAnnounced = false;
 
@@ -155,6 +173,14 @@ private:
     void OnAccountSelChange();
     void EnableAccountButtons(bool enable);
 
+    // The blocked-sender commands (core/VeskDlgBlocked.cpp).
+    void FillBlockedListBox();
+    void OnAddBlockedSender();
+    void OnDeleteBlockedSender();
+    void OnEditBlockedSender();
+    void OnBlockedSelChange();
+    void EnableBlockedButtons(bool enable);
+
     // The selected item of a sorted list box and which of the items with
     // its text it is: the n-th from the top (n from 1) stands for the n-th
     // record of that name in list order. index -1: nothing selected.
@@ -164,6 +190,15 @@ private:
         int occurrence = 0;
     };
     ListItemRef SelectedListItem(int listId) const;
+    // Adds an item and selects the first item that begins with its text,
+    // letter case ignored (the list box's prefix search from the top).
+    void AddListItem(int listId, const std::string& text);
+    // Replaces the item at index by text and selects the last item whose
+    // text equals it exactly.
+    void ReplaceListItem(int listId, int index, const std::string& text);
+    // Deletes the item at index and selects the one above it (none when the
+    // first went); false when the list box is now empty.
+    bool DeleteListItem(int listId, int index);
     // true: controls into members; false: members into controls.
     void UpdateData(bool saveAndValidate);
     bool IsMinimizedSetting();
@@ -182,4 +217,9 @@ private:
     ReportHandler m_reportHandler;
     MessageBoxHandler m_messageBoxHandler;
     std::vector<std::string> m_openBoxCaptions;
+    // Per POP3 mailbox (server and user name): the messages the sweep has
+    // found not blocked by the current list.
+    std::map<std::string, ExaminedMessages> m_examinedMessages;
+    // Blocklist.txt was read only in part: it is not rewritten.
+    bool m_bBlocklistCut = false;
 };

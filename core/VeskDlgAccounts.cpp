@@ -1,7 +1,6 @@
 // The main window's account commands: the account list box 1074 and the
 // Add, Delete and Edit buttons. The list box sorts its names while
-// m_accounts keeps insertion order; an item stands for the n-th account of
-// its name, n counted over the items with that exact text from the top.
+// m_accounts keeps insertion order (the occurrence rule, config/Occurrence.h).
 #include "config/AccountDialog.h"
 #include "core/VeskDlg.h"
 #include "res/resource.h"
@@ -19,19 +18,6 @@ void CVeskDlg::FillAccountListBox() {
         m_ui.ListAddString(m_hWnd, IDC_ACCOUNTS_LIST, account.m_strAccountName);
 }
 
-CVeskDlg::ListItemRef CVeskDlg::SelectedListItem(int listId) const {
-    ListItemRef item;
-    item.index = m_ui.ListGetCurSel(m_hWnd, listId);
-    if (item.index < 0)
-        return ListItemRef{};
-    item.text = m_ui.ListGetText(m_hWnd, listId, item.index);
-    for (int i = 0; i <= item.index; ++i) {
-        if (m_ui.ListGetText(m_hWnd, listId, i) == item.text)
-            ++item.occurrence;
-    }
-    return item;
-}
-
 void CVeskDlg::EnableAccountButtons(bool enable) {
     m_ui.EnableItem(m_hWnd, IDC_ACCOUNT_DELETE, enable);
     m_ui.EnableItem(m_hWnd, IDC_ACCOUNT_EDIT, enable);
@@ -43,9 +29,7 @@ void CVeskDlg::OnAddAccount() {
     if (dialog.DoModal() != port::kIdOk)
         return;
 
-    m_ui.ListAddString(m_hWnd, IDC_ACCOUNTS_LIST, dialog.m_strAccountName);
-    m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST,
-                       m_ui.ListFindPrefix(m_hWnd, IDC_ACCOUNTS_LIST, -1, dialog.m_strAccountName));
+    AddListItem(IDC_ACCOUNTS_LIST, dialog.m_strAccountName);
     EnableAccountButtons(true);
 
     CAccount account;
@@ -78,13 +62,8 @@ void CVeskDlg::OnDeleteAccount() {
     RemoveAccount(item.text, item.occurrence);
     SaveAccounts();
 
-    m_ui.ListDeleteString(m_hWnd, IDC_ACCOUNTS_LIST, item.index);
-    if (m_ui.ListGetCount(m_hWnd, IDC_ACCOUNTS_LIST) > 0) {
-        // The item above, or none when the first one went.
-        m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, item.index - 1);
-    } else {
+    if (!DeleteListItem(IDC_ACCOUNTS_LIST, item.index)) {
         EnableAccountButtons(false);
-        m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, -1);
         // Nothing left to check first; the periodic timer keeps running.
         m_ui.KillTimer(m_hWnd, kTimerFirstCheck);
     }
@@ -114,16 +93,8 @@ void CVeskDlg::OnEditAccount() {
     const std::string oldName = account->m_strAccountName;
     dialog.ApplyTo(*account); // the newest-message marker stays
 
-    if (dialog.m_strAccountName != oldName) {
-        m_ui.ListDeleteString(m_hWnd, IDC_ACCOUNTS_LIST, item.index);
-        m_ui.ListAddString(m_hWnd, IDC_ACCOUNTS_LIST, dialog.m_strAccountName);
-        int last = -1;
-        for (int i = 0; i < m_ui.ListGetCount(m_hWnd, IDC_ACCOUNTS_LIST); ++i) {
-            if (m_ui.ListGetText(m_hWnd, IDC_ACCOUNTS_LIST, i) == dialog.m_strAccountName)
-                last = i;
-        }
-        m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, last);
-    }
+    if (dialog.m_strAccountName != oldName)
+        ReplaceListItem(IDC_ACCOUNTS_LIST, item.index, dialog.m_strAccountName);
     SaveAccounts();
 }
 

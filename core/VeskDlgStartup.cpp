@@ -45,7 +45,7 @@ CVeskDlg::CVeskDlg(CVeskApp& app) : CVeskDlg(app, CheckOnly{}) {
     }
 
     LoadAccounts();
-    // The blocked-sender list joins here once it is stored (Blocklist.txt).
+    LoadBlockedSenders();
 
     const StartupSettings settings = ReadStartupSettings(m_app.Profile());
     m_nCheckInterval = settings.m_nCheckInterval;
@@ -115,17 +115,16 @@ bool CVeskDlg::OnInitDialog() {
         m_ui.AppendSystemMenuItem(m_hWnd, IDM_ABOUTBOX, about);
 
     FillAccountListBox();
+    FillBlockedListBox();
 
     m_ui.ListSetCurSel(m_hWnd, IDC_MAILPROGRAM, m_nMailClient);
     UpdateData(true);
 
     m_ui.SetSmallIcon(m_hWnd, m_hIcon);
 
-    // Delete and Edit wait for a selection. The blocked senders' Add stays
-    // disabled too until the blocked-sender commands exist.
-    for (const int id : {IDC_ACCOUNT_DELETE, IDC_ACCOUNT_EDIT, IDC_BLOCKED_ADD, IDC_BLOCKED_DELETE,
-                         IDC_BLOCKED_EDIT})
-        m_ui.EnableItem(m_hWnd, id, false);
+    // Delete and Edit of both lists wait for a selection.
+    EnableAccountButtons(false);
+    EnableBlockedButtons(false);
 
     m_pBackBrush = m_ui.CreateSolidBrush(kDialogBackColour);
 
@@ -241,8 +240,22 @@ bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
         else if (code == port::kListDblClk)
             OnEditAccount();
         return true;
+    case IDC_BLOCKED_ADD:
+        OnAddBlockedSender();
+        return true;
+    case IDC_BLOCKED_DELETE:
+        OnDeleteBlockedSender();
+        return true;
+    case IDC_BLOCKED_EDIT:
+        OnEditBlockedSender();
+        return true;
+    case IDC_BLOCKED_LIST:
+        if (code == port::kSelChange)
+            OnBlockedSelChange();
+        else if (code == port::kListDblClk)
+            OnEditBlockedSender();
+        return true;
     default:
-        // The blocked-sender commands arrive with their dialog.
         return false;
     }
 }

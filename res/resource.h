@@ -126,6 +126,15 @@
 #define IDC_ADV_PICTURE 1133
 #define TXT_ADV_CAPTION "Fler inst\344llningar"
 
+/* The block-sender dialog: template and controls (its frame shows the
+ * main window's bitmap 305). */
+#define IDD_SPAM 1089
+#define IDC_SPAM_GROUP 1140
+#define IDC_SPAM_LABEL 1141
+#define IDC_SPAM_ADDRESS 1139
+#define IDC_SPAM_NOTE 1120
+#define TXT_SPAM_CAPTION "Skr\344ppost - Blockerad avs\344ndare / dom\344n"
+
 /* A dialog's initial data (combo box items), as the Windows resource
  * toolchain stores it: resource type 240 under the template's id, records
  * of control id, the 16-bit CB_ADDSTRING, 32-bit length, text and zero. */

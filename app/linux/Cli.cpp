@@ -5,6 +5,7 @@
 #include "config/Account.h"
 #include "config/AccountDialog.h"
 #include "config/AccountStore.h"
+#include "config/BlockSenderDialog.h"
 #include "config/OptionsDialog.h"
 #include "config/Settings.h"
 #include "core/ServerAddress.h"
@@ -22,6 +23,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <termios.h>
@@ -45,6 +47,10 @@ const char* const kUsageText =
     "                          [--password]  (the new password: first line of standard input)\n"
     "       tavlo accounts test --name NAME [--nth N]\n"
     "       tavlo accounts export-reg [--app NAME]\n"
+    "       tavlo blocked list\n"
+    "       tavlo blocked add TEXT\n"
+    "       tavlo blocked edit TEXT NEWTEXT [--nth N]\n"
+    "       tavlo blocked remove TEXT [--nth N]\n"
     "       tavlo settings list\n"
     "       tavlo settings set NAME VALUE\n"
     "       tavlo --help | --version\n"
@@ -56,6 +62,9 @@ const char* const kUsageText =
     "edit, test: what the account dialog's OK and Test Account Settings do for the N-th\n"
     "     account of that name (default the first); test prints the dialog's message and\n"
     "     exits with 0 when the server accepted the login, else 1.\n"
+    "blocked: the blocked senders (full addresses or domains) whose mail checks delete from\n"
+    "     POP3 servers, kept in Blocklist.txt; list prints them in list order. edit and\n"
+    "     remove act on the N-th entry of exactly that text (default the first).\n"
     "settings: the values of the options dialog, one NAME<TAB>VALUE line each (the value in\n"
     "     effect); set stores one as the dialog's OK does: SearchForMail 0-29 (minutes - 1),\n"
     "     flags 0 or 1, an empty MySound/MyAnimation the default file, Autostart the\n"
@@ -151,6 +160,7 @@ public:
             m_err.flush();
         });
         m_dlg->LoadAccounts();
+        m_dlg->LoadBlockedSenders();
         return true;
     }
 
@@ -272,24 +282,29 @@ int CommandAccountsAdd(int argc, char** argv, std::istream& in, std::ostream& er
     return kOk;
 }
 
-// --name NAME [--nth N]: which account of that name (N from 1, default 1).
+// [--nth N]: which of the records with the chosen text (N from 1, default 1).
+bool ParseNth(Options& options, int& nth, std::string& problem) {
+    nth = 1;
+    if (options.values.count("nth") == 0)
+        return true;
+    const std::string& text = options.values["nth"];
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 1 || value > 1000000) {
+        problem = "--nth must be a positive number";
+        return false;
+    }
+    nth = static_cast<int>(value);
+    return true;
+}
+
+// --name NAME [--nth N]: which account of that name.
 bool ParseAccountChoice(Options& options, int& nth, std::string& problem) {
     if (options.values.count("name") == 0) {
         problem = "--name is required";
         return false;
     }
-    nth = 1;
-    if (options.values.count("nth") != 0) {
-        const std::string& text = options.values["nth"];
-        char* end = nullptr;
-        const long value = std::strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end != '\0' || value < 1 || value > 1000000) {
-            problem = "--nth must be a positive number";
-            return false;
-        }
-        nth = static_cast<int>(value);
-    }
-    return true;
+    return ParseNth(options, nth, problem);
 }
 
 int NoSuchAccount(std::ostream& err, const std::string& name, int nth) {
@@ -315,22 +330,23 @@ int CommandAccountsRemove(int argc, char** argv, std::ostream& err) {
     return kOk;
 }
 
-// The account dialog over a stored account, opened as Edit opens it, on the
-// session's headless window system: the commands below press its buttons,
-// so that they do exactly what the dialog does. Its message boxes are
-// collected instead of shown.
-class AccountDialogRun {
+// A dialog of the program opened on the session's headless window system,
+// filled as its caller in the window fills it: the commands below type into
+// it and press its buttons, so that they do exactly what the dialog does.
+// Its message boxes are collected instead of shown.
+template <class Dialog> class DialogRun {
 public:
-    AccountDialogRun(Session& session, const CAccount& account)
+    template <class Fill>
+    DialogRun(Session& session, int templateId, Fill fill)
         : m_ui(session.Ui()), m_dlg(session.Ui(), session.AppName()) {
         m_ui.SetMessageBoxHandler([this](const port::headless::MessageBoxCall& call) {
             m_messages.push_back(call.text);
             return port::kIdOk;
         });
-        m_dlg.LoadFrom(account);
-        m_hWnd = m_ui.OpenDialog(IDD_ADD, &m_dlg, nullptr);
+        fill(m_dlg);
+        m_hWnd = m_ui.OpenDialog(templateId, &m_dlg, nullptr);
     }
-    ~AccountDialogRun() { m_ui.SetMessageBoxHandler(nullptr); }
+    ~DialogRun() { m_ui.SetMessageBoxHandler(nullptr); }
 
     bool IsOpen() const { return m_hWnd != nullptr; }
     void SetText(int id, const std::string& text) { m_ui.SetItemText(m_hWnd, id, text); }
@@ -349,13 +365,20 @@ public:
         int result = 0;
         return m_ui.DialogEnded(m_hWnd, &result) && result == port::kIdOk;
     }
-    const ADD& Dialog() const { return m_dlg; }
+    const Dialog& Get() const { return m_dlg; }
 
 private:
     port::headless::HeadlessUi& m_ui;
-    ADD m_dlg;
+    Dialog m_dlg;
     port::WindowHandle m_hWnd = nullptr;
     std::vector<std::string> m_messages;
+};
+
+// The account dialog over a stored account, opened as Edit opens it.
+class AccountDialogRun : public DialogRun<ADD> {
+public:
+    AccountDialogRun(Session& session, const CAccount& account)
+        : DialogRun(session, IDD_ADD, [&account](ADD& dialog) { dialog.LoadFrom(account); }) {}
 };
 
 int CommandAccountsTest(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -443,10 +466,104 @@ int CommandAccountsEdit(int argc, char** argv, std::istream& in, std::ostream& e
     // As the main window's Edit: the dialog's fields into the account, its
     // newest-message marker kept.
     CAccount* account = session.Dlg().FindAccount(options.values["name"], nth);
-    dialog.Dialog().ApplyTo(*account);
+    dialog.Get().ApplyTo(*account);
     if (!SaveAccounts(session, err))
         return kRefused;
     return kOk;
+}
+
+// The block-sender dialog as Add (shown "") or Edit (shown the entry)
+// opens it, with typed in its field and OK pressed: the text it gives
+// back, or nothing when OK refused (its message said on err).
+std::optional<std::string> RunBlockSenderDialog(Session& session, const char* caption,
+                                                const std::string& shown, const std::string& typed,
+                                                std::ostream& err) {
+    DialogRun<Spam> dialog(session, IDD_SPAM, [&](Spam& spam) {
+        spam.m_strCaption = caption;
+        spam.m_strAddress = shown;
+    });
+    if (!dialog.IsOpen()) {
+        err << "tavlo: the block-sender dialog could not be opened\n";
+        return std::nullopt;
+    }
+    dialog.SetText(IDC_SPAM_ADDRESS, typed);
+    dialog.Press(port::kIdOk);
+    for (const std::string& text : dialog.TakeMessages())
+        err << text << '\n';
+    if (!dialog.EndedWithOk())
+        return std::nullopt;
+    return dialog.Get().m_strAddress;
+}
+
+int NoSuchBlockedSender(std::ostream& err, const std::string& text, int nth) {
+    err << "tavlo: no blocked sender '" << text << "'" << (nth > 1 ? " with that number" : "")
+        << '\n';
+    return kRefused;
+}
+
+int CommandBlockedList(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc > 3)
+        return Usage(err, std::string("unknown argument '") + argv[3] + "'");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    for (const BlockedSender& entry : session.Dlg().m_blockedSenders)
+        out << entry.m_strAddress << '\n';
+    return kOk;
+}
+
+int CommandBlockedAdd(int argc, char** argv, std::ostream& err) {
+    if (argc != 4)
+        return Usage(err, "blocked add needs TEXT");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const std::optional<std::string> text =
+        RunBlockSenderDialog(session, kAddBlockedCaption, std::string(), argv[3], err);
+    if (!text)
+        return kRefused;
+    session.Dlg().m_blockedSenders.push_back(BlockedSender{*text});
+    return session.Dlg().SaveBlockedSenders() ? kOk : kRefused;
+}
+
+int CommandBlockedEdit(int argc, char** argv, std::ostream& err) {
+    if (argc < 5)
+        return Usage(err, "blocked edit needs TEXT and NEWTEXT");
+    Options options;
+    std::string problem;
+    int nth = 1;
+    if (!ParseOptions(argc, argv, 5, {"nth"}, {}, options, problem) ||
+        !ParseNth(options, nth, problem))
+        return Usage(err, problem);
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    const BlockedSender* found = session.Dlg().FindBlockedSender(argv[3], nth);
+    if (found == nullptr)
+        return NoSuchBlockedSender(err, argv[3], nth);
+    const std::optional<std::string> text =
+        RunBlockSenderDialog(session, kEditBlockedCaption, found->m_strAddress, argv[4], err);
+    if (!text)
+        return kRefused;
+    session.Dlg().FindBlockedSender(argv[3], nth)->m_strAddress = *text;
+    return session.Dlg().SaveBlockedSenders() ? kOk : kRefused;
+}
+
+int CommandBlockedRemove(int argc, char** argv, std::ostream& err) {
+    if (argc < 4)
+        return Usage(err, "blocked remove needs TEXT");
+    Options options;
+    std::string problem;
+    int nth = 1;
+    if (!ParseOptions(argc, argv, 4, {"nth"}, {}, options, problem) ||
+        !ParseNth(options, nth, problem))
+        return Usage(err, problem);
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    if (!session.Dlg().RemoveBlockedSender(argv[3], nth))
+        return NoSuchBlockedSender(err, argv[3], nth);
+    return session.Dlg().SaveBlockedSenders() ? kOk : kRefused;
 }
 
 int CommandSettingsList(int argc, char** argv, std::ostream& out, std::ostream& err) {
@@ -579,6 +696,18 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
         if (sub == "export-reg")
             return CommandAccountsExportReg(argc, argv, out, err);
         return Usage(err, "unknown accounts command '" + sub + "'");
+    }
+    if (command == "blocked") {
+        const std::string sub = argc < 3 ? std::string() : argv[2];
+        if (sub == "list")
+            return CommandBlockedList(argc, argv, out, err);
+        if (sub == "add")
+            return CommandBlockedAdd(argc, argv, err);
+        if (sub == "edit")
+            return CommandBlockedEdit(argc, argv, err);
+        if (sub == "remove")
+            return CommandBlockedRemove(argc, argv, err);
+        return Usage(err, "blocked needs list, add, edit or remove");
     }
     if (command == "settings") {
         const std::string sub = argc < 3 ? std::string() : argv[2];

@@ -1,5 +1,7 @@
 #include "platform/headless/HeadlessUi.h"
 
+#include "platform/CaseFold.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -54,27 +56,10 @@ int IconIdOf(IconHandle icon) {
     return static_cast<int>((value - kIconBase) / 16);
 }
 
-// Case folding of the list controls: ASCII and the Windows-1252 letters.
-unsigned char Fold(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return static_cast<unsigned char>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<unsigned char>(c + 32);
-    switch (c) {
-    case 0x8A: // S caron
-    case 0x8C: // OE
-    case 0x8E: // Z caron
-        return static_cast<unsigned char>(c + 0x10);
-    case 0x9F: // Y diaeresis
-        return 0xFF;
-    default:
-        return c;
-    }
-}
-
 bool LessFolded(const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return Fold(static_cast<unsigned char>(x)) < Fold(static_cast<unsigned char>(y));
+        return port::FoldCase(static_cast<unsigned char>(x)) <
+               port::FoldCase(static_cast<unsigned char>(y));
     });
 }
 
@@ -82,8 +67,8 @@ bool StartsWithFolded(const std::string& text, const std::string& prefix) {
     if (prefix.size() > text.size())
         return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (Fold(static_cast<unsigned char>(text[i])) !=
-            Fold(static_cast<unsigned char>(prefix[i])))
+        if (port::FoldCase(static_cast<unsigned char>(text[i])) !=
+            port::FoldCase(static_cast<unsigned char>(prefix[i])))
             return false;
     }
     return true;

@@ -177,7 +177,7 @@ TEST_F(AccountCommandsTest, StartFillsTheSortedListAndOnlyAddIsEnabled) {
     EXPECT_EQ(Selection(), -1);
     EXPECT_TRUE(m_ui.IsItemEnabled(m_hWnd, IDC_ACCOUNT_ADD));
     EXPECT_FALSE(ButtonsEnabled());
-    EXPECT_FALSE(m_ui.IsItemEnabled(m_hWnd, IDC_BLOCKED_ADD));
+    EXPECT_TRUE(m_ui.IsItemEnabled(m_hWnd, IDC_BLOCKED_ADD));
 
     Select(1);
     EXPECT_TRUE(ButtonsEnabled());
