@@ -144,7 +144,21 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
         return false;
     reply.length = 0;
     reply.data[0] = '\0';
-    while (!(reply.length >= terminator.size() && reply.Text().ends_with(terminator))) {
+    for (;;) {
+        if (reply.length >= terminator.size() && reply.Text().ends_with(terminator)) {
+            reply.length -= terminator.size();
+            break;
+        }
+        // A negative reply is one line (RFC 1939, 3), also where a positive
+        // one would go on: waiting for the end of a listing or a message
+        // that never comes would stall until the time-out.
+        if (terminator != kLineEnd) {
+            const std::size_t lineEnd = reply.Text().find(kLineEnd);
+            if (lineEnd != std::string_view::npos && !IsPositive(reply.Text())) {
+                reply.length = lineEnd;
+                break;
+            }
+        }
         if (reply.length >= maxLength) {
             port::SetLastErrorValue(port::kErrMessageTooLong);
             FailRead(reply);
@@ -175,7 +189,6 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
             reply = std::move(larger);
         }
     }
-    reply.length -= terminator.size();
     reply.data[reply.length] = '\0';
 
     if (!IsPositive(reply.Text())) {

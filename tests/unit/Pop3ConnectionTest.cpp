@@ -191,6 +191,46 @@ TEST_F(Pop3ConnectionTest, SweepSessionSendsExactlyItsCommands) {
                                           "UIDL", "DELE 2", "STAT", "QUIT"}));
 }
 
+TEST_F(Pop3ConnectionTest, RefusedRetrieveAndListingEndAtTheirStatusLine) {
+    // A negative reply is one line even where a positive one would be a
+    // listing or a message: the read ends there, long before the time-out,
+    // and the next command reads its own reply.
+    ScriptedServer server(Session({
+        Step::Expect("STAT"),
+        Step::Send("+OK 2 200\r\n"),
+        Step::Expect("LIST"),
+        Step::Send(MultiLine("+OK", "1 100\r\n2 100")),
+        Step::Expect("RETR 1"),
+        Step::Send("-ERR message is locked\r\n"),
+        Step::Expect("RETR 2"),
+        Step::Send(MultiLine("+OK", "From: b@example.org\r\n\r\nHi")),
+        Step::Expect("UIDL"),
+        Step::Send("-ERR no unique ids here\r\n"),
+        Step::Expect("STAT"),
+        Step::Send("+OK 2 200\r\n"),
+    }));
+    pop.m_nReadTimeoutMs = 20000;
+    ASSERT_TRUE(Connect(server));
+    int count = 0;
+    std::uint32_t total = 0;
+    ASSERT_TRUE(pop.Statistics(count, total));
+    const auto start = std::chrono::steady_clock::now();
+    CPop3Message message;
+    EXPECT_FALSE(pop.Retrieve(1, message));
+    EXPECT_EQ(pop.LastReply(), "-ERR message is locked");
+    ASSERT_TRUE(pop.Retrieve(2, message));
+    EXPECT_STREQ(message.Text(), "From: b@example.org\r\n\r\nHi");
+    std::string id = "unchanged";
+    EXPECT_FALSE(pop.GetMessageId(1, id));
+    EXPECT_EQ(id, "unchanged");
+    EXPECT_EQ(pop.LastReply(), "-ERR no unique ids here");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_TRUE(pop.Statistics(count, total));
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(pop.Disconnect());
+    ExpectScriptRan(server);
+}
+
 TEST_F(Pop3ConnectionTest, DeleteBeforeSizesAreKnownSendsNothing) {
     ScriptedServer server(Session({}));
     ASSERT_TRUE(Connect(server));
