@@ -8,6 +8,7 @@
 #include "core/VeskApp.h"
 #include "core/VeskDlg.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/headless/HeadlessUi.h"
 #include "res/ResourceTable.h"
 #include "res/resource.h"
@@ -46,7 +47,7 @@ class BlockedCommandsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_store.SetInt("App", "Autostart", 0);
-        m_app.SetDataFolder(m_dir.path() + "/");
+        m_app.SetDataFolder(m_dir.path() + port::PathSeparator());
         m_ui.SetMessageBoxHandler([this](const MessageBoxCall& call) {
             m_boxes.push_back(call);
             return m_answer;
@@ -309,7 +310,7 @@ TEST_F(BlockedCommandsTest, DeletingTheLastEntryEmptiesTheFileAndKeepsTheCheckTi
 TEST_F(BlockedCommandsTest, AFileThatCannotBeWrittenIsNamedAndTheListKeepsTheChange) {
     Start();
     // The data folder is gone: the file cannot be created.
-    const std::string missing = m_dir.path() + "/gone/";
+    const std::string missing = m_dir.file("gone") + port::PathSeparator();
     m_app.SetDataFolder(missing);
     Add("spam.example");
     EXPECT_EQ(Entries(), (Lines{"spam.example"}));
