@@ -106,7 +106,7 @@ const char* AccountTestMessage(bool succeeded) {
 }
 
 ADD::ADD(port::Ui& ui, std::string appName, port::WindowHandle owner)
-    : CDialog(ui, IDD_ADD, owner), m_link(ui), m_strAppName(std::move(appName)) {}
+    : CLookDialog(ui, IDD_ADD, owner), m_link(ui), m_strAppName(std::move(appName)) {}
 
 ADD::~ADD() = default;
 
@@ -236,19 +236,12 @@ bool ADD::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lPar
         } else if (id == IDC_ADD_TEST && code == 0) {
             OnTestAccount();
         } else {
-            return CDialog::WindowProc(message, wParam, lParam, result);
+            return CLookDialog::WindowProc(message, wParam, lParam, result);
         }
         result = 0;
         return true;
     }
-    case port::kWmCtlColorBtn:
-    case port::kWmCtlColorDlg:
-    case port::kWmCtlColorStatic:
-        return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
-    case port::kWmDestroy:
-        m_brush.reset();
-        return false;
     default:
-        return CDialog::WindowProc(message, wParam, lParam, result);
+        return CLookDialog::WindowProc(message, wParam, lParam, result);
     }
 }

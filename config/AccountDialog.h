@@ -9,8 +9,8 @@
 #pragma once
 
 #include "config/Account.h"
+#include "controls/DialogLook.h"
 #include "controls/HyperLink.h"
-#include "platform/Wnd.h"
 
 #include <cstdint>
 #include <memory>
@@ -56,7 +56,7 @@ bool TestAccountSettings(const CAccount& account);
 // What the dialog shows after the test.
 const char* AccountTestMessage(bool succeeded);
 
-class ADD : public CDialog {
+class ADD : public CLookDialog {
 public:
     // Account types, as indexes of the account-type box.
     static constexpr int kTypePop3 = 0;
@@ -80,7 +80,6 @@ public:
     std::string m_strPassword;
     std::string m_strServer;
     std::string m_strUserName;
-    std::unique_ptr<port::Brush> m_brush;
     int m_bSSL = 0;
     int m_nProvider = 0;
     CHyperLink m_link;

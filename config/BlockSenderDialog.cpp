@@ -21,7 +21,7 @@ constexpr ControlText kControlTexts[] = {
 } // namespace
 
 Spam::Spam(port::Ui& ui, std::string appName, port::WindowHandle owner)
-    : CDialog(ui, IDD_SPAM, owner), m_strAppName(std::move(appName)) {}
+    : CLookDialog(ui, IDD_SPAM, owner), m_strAppName(std::move(appName)) {}
 
 Spam::~Spam() = default;
 
@@ -41,19 +41,4 @@ void Spam::OnOK() {
     }
     m_strAddress = text;
     EndDialog(port::kIdOk);
-}
-
-bool Spam::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                      std::intptr_t& result) {
-    switch (message) {
-    case port::kWmCtlColorBtn:
-    case port::kWmCtlColorDlg:
-    case port::kWmCtlColorStatic:
-        return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
-    case port::kWmDestroy:
-        m_brush.reset();
-        return false;
-    default:
-        return CDialog::WindowProc(message, wParam, lParam, result);
-    }
 }

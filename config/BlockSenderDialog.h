@@ -4,10 +4,8 @@
 // entry, the text, and reads the text back after OK.
 #pragma once
 
-#include "platform/Wnd.h"
+#include "controls/DialogLook.h"
 
-#include <cstdint>
-#include <memory>
 #include <string>
 
 // Shown by OK while the field is empty.
@@ -15,21 +13,18 @@ inline constexpr const char* kTypeBlockedSenderText = "Type Email address or Dom
 inline constexpr const char* kAddBlockedCaption = "Add blocked sender / domain";
 inline constexpr const char* kEditBlockedCaption = "Change blocked sender / domain";
 
-class Spam : public CDialog {
+class Spam : public CLookDialog {
 public:
     // appName is the caption of the dialog's message box.
     Spam(port::Ui& ui, std::string appName, port::WindowHandle owner = nullptr);
     ~Spam() override;
 
-    std::unique_ptr<port::Brush> m_brush;
     std::string m_strCaption;
     std::string m_strAddress; // edit 1139, kept exactly as typed
 
 protected:
     bool OnInitDialog() override;
     void OnOK() override;
-    bool WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
-                    std::intptr_t& result) override;
 
 private:
     std::string m_strAppName;

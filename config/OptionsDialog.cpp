@@ -198,7 +198,8 @@ bool StoreSetting(port::ProfileStore& store, const EditableSetting& setting,
     return false;
 }
 
-CAdvanced::CAdvanced(port::Ui& ui, port::WindowHandle owner) : CDialog(ui, IDD_ADVANCED, owner) {}
+CAdvanced::CAdvanced(port::Ui& ui, port::WindowHandle owner)
+    : CLookDialog(ui, IDD_ADVANCED, owner) {}
 
 CAdvanced::~CAdvanced() = default;
 
@@ -299,7 +300,7 @@ bool CAdvanced::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_
     case port::kWmCommand: {
         const unsigned id = port::LowWord(wParam);
         if (port::HighWord(wParam) != 0)
-            return CDialog::WindowProc(message, wParam, lParam, result);
+            return CLookDialog::WindowProc(message, wParam, lParam, result);
         switch (id) {
         case IDC_ADV_BROWSE_MAIL_CLIENT:
             OnBrowseMailClient();
@@ -317,21 +318,16 @@ bool CAdvanced::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_
             OnShowExample();
             break;
         default:
-            return CDialog::WindowProc(message, wParam, lParam, result);
+            return CLookDialog::WindowProc(message, wParam, lParam, result);
         }
         result = 0;
         return true;
     }
-    case port::kWmCtlColorBtn:
-    case port::kWmCtlColorDlg:
-    case port::kWmCtlColorStatic:
-        return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
     case port::kWmDestroy:
         // Stopped before its window goes, as the picture draws into it.
         m_picture.StopAnimation();
-        m_brush.reset();
-        return false;
+        return CLookDialog::WindowProc(message, wParam, lParam, result);
     default:
-        return CDialog::WindowProc(message, wParam, lParam, result);
+        return CLookDialog::WindowProc(message, wParam, lParam, result);
     }
 }

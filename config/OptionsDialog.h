@@ -9,9 +9,9 @@
 // functions, so that the Linux front end runs the very same code.
 #pragma once
 
+#include "controls/DialogLook.h"
 #include "controls/PictureEx.h"
 #include "platform/ProfileStore.h"
-#include "platform/Wnd.h"
 
 #include <cstdint>
 #include <functional>
@@ -95,7 +95,7 @@ bool StoreSetting(port::ProfileStore& store, const EditableSetting& setting,
                   const std::string& text, const std::string& exePath,
                   const std::function<void(bool)>& writeAutostart);
 
-class CAdvanced : public CDialog, public OptionsValues {
+class CAdvanced : public CLookDialog, public OptionsValues {
 public:
     explicit CAdvanced(port::Ui& ui, port::WindowHandle owner = nullptr);
     ~CAdvanced() override;
@@ -105,7 +105,6 @@ public:
     std::string m_strAnimationFolder;
 
     std::string m_strCaption;
-    std::unique_ptr<port::Brush> m_brush;
     CPictureEx m_picture{m_ui}; // static 1133, GIF 301
 
 protected:

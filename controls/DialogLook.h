@@ -6,8 +6,10 @@
 #pragma once
 
 #include "platform/Ui.h"
+#include "platform/Wnd.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 inline constexpr port::Colour kDialogBackColour = port::Rgb(197, 209, 223);
@@ -35,3 +37,29 @@ inline void SetControlTexts(port::Ui& ui, port::WindowHandle dialog,
     for (const ControlText& control : texts)
         ui.SetItemText(dialog, control.id, control.text);
 }
+
+// A modal dialog in that look: it creates m_brush when it opens (in its
+// OnInitDialog) and the brush answers the colour messages until the window
+// goes. Messages it does not handle go to CDialog.
+class CLookDialog : public CDialog {
+public:
+    using CDialog::CDialog;
+
+    std::unique_ptr<port::Brush> m_brush;
+
+protected:
+    bool WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
+                    std::intptr_t& result) override {
+        switch (message) {
+        case port::kWmCtlColorBtn:
+        case port::kWmCtlColorDlg:
+        case port::kWmCtlColorStatic:
+            return ColourOnDialogBrush(m_ui, m_brush.get(), wParam, result);
+        case port::kWmDestroy:
+            m_brush.reset();
+            return false;
+        default:
+            return CDialog::WindowProc(message, wParam, lParam, result);
+        }
+    }
+};

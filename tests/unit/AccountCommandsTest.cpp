@@ -9,6 +9,7 @@
 #include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/CyclesDlg.h"
+#include "support/ListBoxes.h"
 #include "support/LoopbackSockets.h"
 #include "support/MemoryProfileStore.h"
 #include "support/TestEnv.h"
@@ -115,23 +116,11 @@ protected:
         RunWithDialog(IDC_ACCOUNT_ADD, 0, input);
     }
 
-    void Press(int id) {
-        m_ui.SendMessage(m_hWnd, port::kWmCommand,
-                         port::MakeCommandParam(static_cast<unsigned>(id)), 0);
-    }
+    void Press(int id) { tavlo::test::ClickButton(m_ui, m_hWnd, id); }
 
-    void Select(int index) {
-        m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, index);
-        m_ui.SendMessage(m_hWnd, port::kWmCommand,
-                         port::MakeCommandParam(IDC_ACCOUNTS_LIST, port::kSelChange), 0);
-    }
+    void Select(int index) { tavlo::test::ClickListItem(m_ui, m_hWnd, IDC_ACCOUNTS_LIST, index); }
 
-    Lines ListItems() const {
-        Lines items;
-        for (int i = 0; i < m_ui.ListGetCount(m_hWnd, IDC_ACCOUNTS_LIST); ++i)
-            items.push_back(m_ui.ListGetText(m_hWnd, IDC_ACCOUNTS_LIST, i));
-        return items;
-    }
+    Lines ListItems() const { return tavlo::test::ListItems(m_ui, m_hWnd, IDC_ACCOUNTS_LIST); }
 
     int Selection() const { return m_ui.ListGetCurSel(m_hWnd, IDC_ACCOUNTS_LIST); }
 

@@ -11,6 +11,7 @@
 #include "res/ResourceTable.h"
 #include "res/resource.h"
 #include "support/DovecotInstance.h"
+#include "support/ListBoxes.h"
 #include "support/ScopedEnv.h"
 #include "support/ScriptedServer.h"
 #include "support/TestEnv.h"
@@ -55,10 +56,7 @@ protected:
     }
 
     std::vector<std::string> Items(int id) const {
-        std::vector<std::string> items;
-        for (int i = 0; i < m_ui.ListGetCount(m_hWnd, id); ++i)
-            items.push_back(m_ui.ListGetText(m_hWnd, id, i));
-        return items;
+        return tavlo::test::ListItems(m_ui, m_hWnd, id);
     }
 
     // Picks an item by its text, as the user does: the selection changes,
@@ -70,9 +68,7 @@ protected:
                 index = i;
         }
         ASSERT_GE(index, 0) << text;
-        m_ui.ListSetCurSel(m_hWnd, id, index);
-        m_ui.SendMessage(m_hWnd, port::kWmCommand,
-                         port::MakeCommandParam(static_cast<unsigned>(id), port::kSelChange), 0);
+        tavlo::test::ClickListItem(m_ui, m_hWnd, id, index);
     }
 
     void Type(const std::string& name, const std::string& user, const std::string& password,
