@@ -273,6 +273,11 @@ class BlockedSendersTest(ui.TavloTestCase):
         self.wait_listing(["a", "b"], -1)
         self.assertEqual(self.blocklist(), b"a\r\nb\r\n")
 
+        # A text of blanks only is not empty: added as it is.
+        self.add("   ")
+        self.wait_listing(["   ", "a", "b"], 0)
+        self.assertEqual(self.blocklist(), b"a\r\nb\r\n   \r\n")
+
     def test_check_deletes_only_the_blocked_senders_mail(self):
         env_file = os.environ.get("TAVLO_DOVECOT_ENV")
         if not env_file or not os.path.exists(env_file):
