@@ -46,7 +46,6 @@ NOTE = ("Enter a sender's email address or domain to add this to the list of blo
         "NOTE! All e-mails from that address or domain will be deleted from the mail server "
         "and this action cannot be undone, so please be very careful.")
 EMPTY_FIELD = "Type Email address or Domain name."
-BOX = "tavlo"  # message boxes carry the application's name
 DIALOG_RGB = (197, 209, 223)
 USER = "nora"
 PASSWORD = "nora-secret"
@@ -72,6 +71,13 @@ def tearDownModule():
     ui.tearDownModule()
 
 
+def remove_blocklist():
+    if os.path.isdir(BLOCKLIST):
+        shutil.rmtree(BLOCKLIST)
+    elif os.path.exists(BLOCKLIST):
+        os.unlink(BLOCKLIST)
+
+
 def question(text):
     return "Are you sure you want to delete %s as blocked sender / domain?" % text
 
@@ -79,25 +85,15 @@ def question(text):
 class BlockedSendersTest(ui.TavloTestCase):
     def setUp(self):
         super().setUp()
-        if os.path.exists(BLOCKLIST):
-            os.unlink(BLOCKLIST)
+        remove_blocklist()
         Driver.ok("reg-set-int", "App", "Animate", 0)
         Driver.ok("reg-set-int", "App", "CheckForUpdates", 0)
 
     def tearDown(self):
         super().tearDown()
-        if os.path.exists(BLOCKLIST):
-            os.unlink(BLOCKLIST)
+        remove_blocklist()
 
     # --- Helpers ---------------------------------------------------------------
-
-    def texts(self, window):
-        """{id: text} of a window's children."""
-        result = {}
-        for line in Driver.ok("texts", window):
-            number, _cls, text = (line.split(" ", 2) + [""])[:3]
-            result.setdefault(int(number), text)
-        return result
 
     def listing(self):
         """(selected index, items) of list box 1075."""
@@ -129,20 +125,6 @@ class BlockedSendersTest(ui.TavloTestCase):
         code, lines = Driver.run("wait-window", caption, ui.START_TIMEOUT_MS)
         self.assertEqual(code, 0, "the dialog %r did not open" % caption)
         return "hwnd:" + lines[0]
-
-    def close(self, dialog, button):
-        Driver.ok("post", dialog, WM_COMMAND, button, 0)
-        self.assertEqual(Driver.run("wait-gone", dialog, 10000)[0], 0, "the dialog stayed")
-
-    def answer_box(self, button):
-        """The message box's text, after it was answered with button."""
-        code, lines = Driver.run("wait-window", BOX, ui.START_TIMEOUT_MS)
-        self.assertEqual(code, 0, "no message box")
-        box = "hwnd:" + lines[0]
-        texts = [t for t in self.texts(box).values() if len(t) > 12]
-        Driver.ok("post", box, WM_COMMAND, button, 0)
-        self.assertEqual(Driver.run("wait-gone", box, 10000)[0], 0, "the box stayed")
-        return texts
 
     def add(self, text):
         dialog = self.open_dialog(ADD_CAPTION, "post", "main", WM_COMMAND, ID_ADD, 0)
@@ -277,6 +259,32 @@ class BlockedSendersTest(ui.TavloTestCase):
         self.add("   ")
         self.wait_listing(["   ", "a", "b"], 0)
         self.assertEqual(self.blocklist(), b"a\r\nb\r\n   \r\n")
+
+    def test_a_file_that_cannot_be_written_is_reported_by_name(self):
+        # A folder in the file's place: it cannot be read (an empty list,
+        # no message) and not replaced.
+        os.makedirs(BLOCKLIST)
+        try:
+            self.start_main_window()
+            Driver.ok("wait-visible", "main", 1, 10000)
+            self.wait_listing([], -1)
+            before = sorted(os.listdir(PROGRAM))
+
+            dialog = self.open_dialog(ADD_CAPTION, "post", "main", WM_COMMAND, ID_ADD, 0)
+            Driver.ok("set-text", dialog, ID_ADDRESS, "x.example")
+            Driver.ok("post", dialog, WM_COMMAND, ID_OK, 0)
+            shown = self.answer_box(ID_OK)
+            self.assertEqual(len(shown), 1, shown)
+            written = "An error occurred while writing to %s." % ui.windows_path(BLOCKLIST)
+            self.assertTrue(shown[0].lower().startswith(written.lower()), shown)
+            # What the command did before saving stays; nothing is left
+            # behind in the program's folder.
+            self.wait_listing(["x.example"], 0)
+            self.assertEqual(self.buttons_enabled(), ["1", "1"])
+            self.assertTrue(os.path.isdir(BLOCKLIST))
+            self.assertEqual(sorted(os.listdir(PROGRAM)), before)
+        finally:
+            remove_blocklist()
 
     def test_check_deletes_only_the_blocked_senders_mail(self):
         env_file = os.environ.get("TAVLO_DOVECOT_ENV")
