@@ -45,4 +45,24 @@ bool SetControlText(WindowHandle dialog, int id, const std::string& text);
 bool SetControlCheck(WindowHandle dialog, int id, bool checked);
 bool SetControlSelection(WindowHandle dialog, int id, int index);
 
+// A list box's items, top down, and the index of its selection (-1 for
+// none). LB_GETTEXT, like WM_GETTEXT, is carried across processes. False
+// when the control does not exist.
+struct ListBoxState {
+    int selected = -1;
+    std::vector<std::string> items;
+};
+bool ReadListBox(WindowHandle dialog, int id, ListBoxState& state);
+
+// Posts WM_COMMAND with notification code of control id to the dialog, as
+// the control itself sends it (the control's handle in lParam). False when
+// the control does not exist.
+bool PostNotification(WindowHandle dialog, int id, unsigned code);
+
+// The tooltip texts of the notification area's icons, as the desktop
+// process (the owner of the taskbar) keeps them in its tooltip windows. A
+// tooltip's text lives in that process: it is read through a buffer placed
+// in the process's memory. Empty when there is no taskbar.
+std::vector<std::string> NotificationTips();
+
 } // namespace tavlo::uidriver

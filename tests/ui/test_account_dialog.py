@@ -31,7 +31,6 @@ CMD_ADD, CMD_DELETE, CMD_EDIT = 1069, 1067, 1068
 ID_NAME, ID_PASSWORD, ID_SERVER, ID_USER, ID_TEST = 1007, 1004, 1009, 1072, 4
 ADD_CAPTION = "Add a new e-mail account"
 EDIT_CAPTION = "View or change e-mail account settings"
-BOX = "tavlo"  # message boxes carry the application's name
 SUCCEEDED = "Congratulations! The test of your account settings completed successfully."
 FAILED = ("The test of your account settings failed! Verify your user name, password and "
           "incoming mail server.||If you have a firewall on your computer, allow Tavlo full "
@@ -62,29 +61,11 @@ class AccountDialogTest(ui.TavloTestCase):
         Driver.ok("reg-set-int", "App", "Animate", 0)
         Driver.ok("reg-set-int", "App", "CheckForUpdates", 0)
 
-    def texts(self, window):
-        """{id: text} of a window's children."""
-        result = {}
-        for line in Driver.ok("texts", window):
-            number, _cls, text = (line.split(" ", 2) + [""])[:3]
-            result.setdefault(int(number), text)
-        return result
-
     def open_dialog(self, command, caption):
         Driver.ok("post", "main", WM_COMMAND, command, 0)
         code, lines = Driver.run("wait-window", caption, ui.START_TIMEOUT_MS)
         self.assertEqual(code, 0, "the account dialog did not open")
         return "hwnd:" + lines[0]
-
-    def answer_box(self, button):
-        """The message box's text, after it was answered with button."""
-        code, lines = Driver.run("wait-window", BOX, ui.START_TIMEOUT_MS)
-        self.assertEqual(code, 0, "no message box")
-        box = "hwnd:" + lines[0]
-        texts = [t for t in self.texts(box).values() if len(t) > 12]
-        Driver.ok("post", box, WM_COMMAND, button, 0)
-        self.assertEqual(Driver.run("wait-gone", box, 10000)[0], 0, "the box stayed")
-        return texts
 
     def fill(self, dialog, name, user, password, server):
         for control, value in ((ID_NAME, name), (ID_USER, user), (ID_PASSWORD, password),

@@ -44,22 +44,11 @@ def tearDownModule():
 
 
 class OptionsDialogTest(ui.TavloTestCase):
-    def texts(self, window):
-        result = {}
-        for line in Driver.ok("texts", window):
-            number, _cls, text = (line.split(" ", 2) + [""])[:3]
-            result.setdefault(int(number), text)
-        return result
-
     def open_dialog(self):
         Driver.ok("post", "main", WM_COMMAND, CMD_SETTINGS, 0)
         code, lines = Driver.run("wait-window", CAPTION, ui.START_TIMEOUT_MS)
         self.assertEqual(code, 0, "the options dialog did not open")
         return "hwnd:" + lines[0]
-
-    def close(self, dialog, button):
-        Driver.ok("post", dialog, WM_COMMAND, button, 0)
-        self.assertEqual(Driver.run("wait-gone", dialog, 10000)[0], 0, "the dialog stayed")
 
     def shot(self, name, crop=None):
         os.makedirs(ui.ARTIFACTS, exist_ok=True)

@@ -51,6 +51,9 @@ CMD_EXIT = 32771
 SKIN_W, SKIN_H, RIGHT_INSET = 148, 120, 15
 PANEL_RGB = (197, 209, 223)
 
+# Message boxes without a caption of their own carry the application's name.
+BOX = "tavlo"
+
 # Generous: a Wine process start is well under a second here, but the
 # machine is shared.
 START_TIMEOUT_MS = 20000
@@ -237,6 +240,31 @@ class TavloTestCase(unittest.TestCase):
             return process.wait(timeout=END_TIMEOUT_S)
         except subprocess.TimeoutExpired:
             self.fail("tavlo.exe did not end")
+
+    @staticmethod
+    def texts(window):
+        """{id: text} of a window's children."""
+        result = {}
+        for line in Driver.ok("texts", window):
+            number, _cls, text = (line.split(" ", 2) + [""])[:3]
+            result.setdefault(int(number), text)
+        return result
+
+    def close(self, dialog, button):
+        """Presses a dialog's button by a posted command; the dialog ends."""
+        Driver.ok("post", dialog, WM_COMMAND, button, 0)
+        self.assertEqual(Driver.run("wait-gone", dialog, 10000)[0], 0, "the dialog stayed")
+
+    def answer_box(self, button):
+        """The texts of the application's message box (its longer ones: not
+        the buttons), after it was answered with button."""
+        code, lines = Driver.run("wait-window", BOX, START_TIMEOUT_MS)
+        self.assertEqual(code, 0, "no message box")
+        box = "hwnd:" + lines[0]
+        texts = [t for t in self.texts(box).values() if len(t) > 12]
+        Driver.ok("post", box, WM_COMMAND, button, 0)
+        self.assertEqual(Driver.run("wait-gone", box, 10000)[0], 0, "the box stayed")
+        return texts
 
     def tray_window(self):
         code, lines = Driver.run("wait-window", "class:TavloTrayWindow", START_TIMEOUT_MS)

@@ -18,6 +18,11 @@
 //   texts WIN (a dialog's children: "ID CLASS TEXT", line breaks as "|")
 //   set-text WIN ID TEXT | set-check WIN ID 1|0 | select WIN ID INDEX
 //   (select tells the dialog with a posted selection-change command)
+//   list WIN ID (a list box: the selected index, -1 for none, then one line
+//   per item, top down)
+//   notify WIN ID CODE (posts the control's WM_COMMAND notification CODE)
+//   tray-tips (the tooltip texts of the notification area's icons, one a
+//   line, line breaks as "|")
 //
 // A window (WIN) is "main" (the main window, titled "Tavlo" and a no-break
 // space), "class:NAME", "hwnd:HEX" or any other text as an exact title.
@@ -380,6 +385,36 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
                                0);
         }
         return done ? kYes : kError;
+    }
+    if (command == "list") {
+        Need(args, 2, "list WIN ID");
+        const WindowHandle dialog = window(0);
+        tavlo::uidriver::ListBoxState state;
+        if (dialog == nullptr ||
+            !tavlo::uidriver::ReadListBox(dialog, static_cast<int>(ToNumber(args[1])), state))
+            return kError;
+        std::cout << state.selected << '\n';
+        for (const std::string& item : state.items)
+            std::cout << item << '\n';
+        return kYes;
+    }
+    if (command == "notify") {
+        Need(args, 3, "notify WIN ID CODE");
+        const WindowHandle dialog = window(0);
+        return dialog != nullptr && tavlo::uidriver::PostNotification(
+                                        dialog, static_cast<int>(ToNumber(args[1])),
+                                        static_cast<unsigned>(ToNumber(args[2])))
+                   ? kYes
+                   : kError;
+    }
+    if (command == "tray-tips") {
+        Need(args, 0, "tray-tips");
+        for (std::string tip : tavlo::uidriver::NotificationTips()) {
+            for (char& c : tip)
+                c = c == '\n' ? '|' : c == '\r' ? ' ' : c;
+            std::cout << tip << '\n';
+        }
+        return kYes;
     }
     if (command == "accounts") {
         // Name, type, security, user, server, marker; tab-separated.
