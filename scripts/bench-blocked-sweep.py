@@ -107,14 +107,20 @@ class Cycles:
 
 
 def logged(folder, run):
-    """run() opens one POP3 session of USER; its result with the session's
-    RETR and DELE figures from the server's log."""
-    before = len(harness.pop3_logouts(folder, USER))
+    """run() runs one cycle, which opens one POP3 session of USER; its result
+    with the session's RETR and DELE figures from the server's log."""
+    before = len(harness.pop3_logouts(folder, USER, quit_only=False))
     result = run()
-    sessions = harness.pop3_logouts(folder, USER, wait_for=before + 1)
+    sessions = harness.pop3_logouts(folder, USER, wait_for=before + 1, timeout=30,
+                                    quit_only=False)
     if len(sessions) != before + 1:
         raise SystemExit("expected one POP3 session, the log shows %d" % (len(sessions) - before))
     session = sessions[before]
+    if not session["quit"]:
+        # Figures of a cycle that broke off are no figures of the sweep.
+        raise SystemExit("a session ended without QUIT (%s) after %d RETR; the cycle took "
+                         "%.0f ms and reported %r" % (session["how"], session["retr"],
+                                                      result["ms"], result["report"]))
     result.update(retr=session["retr"], retr_bytes=session["retr_bytes"],
                   deleted=session["deleted"])
     return result
@@ -154,16 +160,23 @@ def one_run(args, folder, env, second_order, received=None):
         results[name] = result
 
     fill(folder, args.messages, args.kib)
-    process = Cycles(args.bench, env)
-    measured("first", process.result)
+    # Each process starts inside its measurement: its first cycle runs at
+    # once.
+    processes = []
+
+    def start():
+        processes.append(Cycles(args.bench, env))
+        return processes[-1].result()
+
+    measured("first", start)
+    process = processes[0]
     harness.deliver(folder, USER, OK_SENDER, "Arrived later", 1, body(args.kib))
     for name in second_order:
         if name == "same":
             measured("same", process.again)
         else:
-            fresh = Cycles(args.bench, env)
-            measured("fresh", fresh.result)
-            fresh.close()
+            measured("fresh", start)
+            processes[-1].close()
     process.close()
     return results
 

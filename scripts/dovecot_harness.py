@@ -552,16 +552,17 @@ def reset(directory, user):
             os.unlink(os.path.join(folder, name))
 
 
-_LOGOUT = re.compile(r"pop3\(([^)]*)\)<[^:]*: Info: Disconnected: Logged out "
+_LOGOUT = re.compile(r"pop3\(([^)]*)\)<[^:]*: Info: Disconnected: (.*?) ?"
                      r"top=(\d+)/(\d+), retr=(\d+)/(\d+), del=(\d+)/(\d+), size=(\d+)")
 
 
-def pop3_logouts(directory, user, wait_for=0, timeout=10.0):
-    """The POP3 sessions of user that ended with QUIT, oldest first, as the
-    log has them: dicts with retr, retr_bytes, deleted, messages (the count
-    at login) and size. With wait_for, waits (at most timeout seconds) until
-    there are that many: the log process writes a little after the QUIT
-    reply."""
+def pop3_logouts(directory, user, wait_for=0, timeout=10.0, quit_only=True):
+    """The POP3 sessions of user that ended with QUIT (with quit_only False:
+    that ended at all), oldest first, as the log has them: dicts with retr,
+    retr_bytes, deleted, messages (the count at login), size, quit and how
+    (the log's reason, "Logged out" after QUIT). With wait_for, waits (at
+    most timeout seconds) until there are that many: the log process writes
+    a little after the QUIT reply."""
     path = os.path.join(_dir(directory), "dovecot.log")
     deadline = time.monotonic() + timeout
     while True:
@@ -570,10 +571,14 @@ def pop3_logouts(directory, user, wait_for=0, timeout=10.0):
             with open(path, encoding="utf-8", errors="replace") as f:
                 for line in f:
                     m = _LOGOUT.search(line)
-                    if m and m.group(1) == user:
-                        found.append({"top": int(m.group(2)), "retr": int(m.group(4)),
-                                      "retr_bytes": int(m.group(5)), "deleted": int(m.group(6)),
-                                      "messages": int(m.group(7)), "size": int(m.group(8))})
+                    if not m or m.group(1) != user:
+                        continue
+                    quit = m.group(2) == "Logged out"
+                    if quit or not quit_only:
+                        found.append({"top": int(m.group(3)), "retr": int(m.group(5)),
+                                      "retr_bytes": int(m.group(6)), "deleted": int(m.group(7)),
+                                      "messages": int(m.group(8)), "size": int(m.group(9)),
+                                      "quit": quit, "how": m.group(2)})
         except OSError:
             pass
         if len(found) >= wait_for or time.monotonic() >= deadline:
@@ -608,8 +613,8 @@ def main(argv=None):
     p.add_argument("--dir", required=True)
     p.add_argument("--user", required=True)
     p.add_argument("--password", required=True)
-    p = sub.add_parser("pop3-logouts", help="the user's POP3 sessions that ended with QUIT, "
-                                            "one line each: RETR count and bytes, DELE count")
+    p = sub.add_parser("pop3-logouts", help="the user's ended POP3 sessions, one line each: "
+                                            "RETR count and bytes, DELE count, how it ended")
     p.add_argument("--dir", required=True)
     p.add_argument("--user", required=True)
     args = parser.parse_args(argv)
@@ -633,9 +638,9 @@ def main(argv=None):
         elif args.command == "add-user":
             add_user(args.dir, args.user, args.password)
         elif args.command == "pop3-logouts":
-            for s in pop3_logouts(args.dir, args.user):
-                print("retr=%d/%d del=%d/%d" % (s["retr"], s["retr_bytes"], s["deleted"],
-                                                s["messages"]))
+            for s in pop3_logouts(args.dir, args.user, quit_only=False):
+                print("retr=%d/%d del=%d/%d %s" % (s["retr"], s["retr_bytes"], s["deleted"],
+                                                   s["messages"], s["how"]))
     except HarnessError as e:
         print("dovecot_harness: %s" % e, file=sys.stderr)
         return 1
