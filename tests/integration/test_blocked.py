@@ -90,7 +90,8 @@ class BlockedCommandsTest(BlockedTestCase):
         steps = [
             (["add", "spam.test"], crlf(b"spam.test")),
             (["add", "Joe@Example.COM"], crlf(b"spam.test", b"Joe@Example.COM")),
-            (["add", "  padded.test  "], crlf(b"spam.test", b"Joe@Example.COM", b"  padded.test  ")),
+            (["add", "  padded.test  "],
+             crlf(b"spam.test", b"Joe@Example.COM", b"  padded.test  ")),
             (["add", "   "], crlf(b"spam.test", b"Joe@Example.COM", b"  padded.test  ", b"   ")),
             (["add", "aaa.test"],
              crlf(b"spam.test", b"Joe@Example.COM", b"  padded.test  ", b"   ", b"aaa.test")),
