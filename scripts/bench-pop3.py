@@ -144,7 +144,10 @@ class CountingRelay:
 
     def totals(self):
         """(sent, received, connections) once every connection has ended."""
-        for t in list(self._pumps):
+        # Copied under the lock: a pump is listed and started under it.
+        with self._lock:
+            pumps = list(self._pumps)
+        for t in pumps:
             t.join(timeout=30)
         with self._lock:
             return self.sent, self.received, self.connections

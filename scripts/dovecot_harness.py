@@ -15,10 +15,11 @@ Command line (stdlib only, usable from bash):
     dovecot_harness.py deliver --dir DIR --user U --from ADDR --subject S [--count N] [--body TEXT]
     dovecot_harness.py reset   --dir DIR --user U
     dovecot_harness.py add-user --dir DIR --user U --password P
+    dovecot_harness.py pop3-logouts --dir DIR --user U
 
 `start` writes DIR/env.json, DIR/env.sh (for `source`) and DIR/env.txt
 (KEY=VALUE lines, for readers without a JSON parser): host, ports, CA file,
-users with their passwords and Maildirs. `deliver` prints the POP3 unique ids
+log file, users with their passwords and Maildirs. `deliver` prints the POP3 unique ids
 (UIDL) of the new messages, one a line: with pop3_uidl_format %f the UIDL is
 the Maildir file name.
 
@@ -33,15 +34,23 @@ add more with add-user: Dovecot re-reads the passwd-file when it changes):
     kim                        tests/unit/AccountDialogTest.cpp
     lena                       tests/integration/test_accounts.py
     mona                       tests/ui/test_account_dialog.py
+    nora, olga, pia, quinn,    tests/unit/BlockedSweepDovecotTest.cpp
+    rosa, sven, ulla
+    tess                       tests/integration/test_blocked.py
+
+Every POP3 session that ends with QUIT leaves a line in the log with its
+RETR and DELE counts (Dovecot's default pop3_logout_format); pop3_logouts()
+reads them, so tests can tell what a client downloaded and deleted.
 
 The functions of the same names are importable: start(), stop(), running(),
-deliver(), reset(), add_user(), load_env(), maildir().
+deliver(), reset(), add_user(), load_env(), maildir(), pop3_logouts().
 """
 
 import argparse
 import hashlib
 import json
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -73,6 +82,14 @@ USERS = {
     "kim": "kim-secret",
     "lena": "lena-secret",
     "mona": "mona-secret",
+    "nora": "nora-secret",
+    "olga": "olga-secret",
+    "pia": "pia-secret",
+    "quinn": "quinn-secret",
+    "rosa": "rosa-secret",
+    "sven": "sven-secret",
+    "tess": "tess-secret",
+    "ulla": "ulla-secret",
 }
 
 START_TIMEOUT = 20.0
@@ -173,6 +190,7 @@ def _write_env(directory, env):
         "TAVLO_DOVECOT_HOST": env["host"],
         "TAVLO_DOVECOT_CA": env["ca"],
         "TAVLO_DOVECOT_CERT": env["cert"],
+        "TAVLO_DOVECOT_LOG": env["log"],
         "TAVLO_DOVECOT_USERS": " ".join(sorted(env["users"])),
     }
     for proto, port in env["ports"].items():
@@ -534,6 +552,40 @@ def reset(directory, user):
             os.unlink(os.path.join(folder, name))
 
 
+_LOGOUT = re.compile(r"pop3\(([^)]*)\)<[^:]*: Info: Disconnected: (.*?) ?"
+                     r"top=(\d+)/(\d+), retr=(\d+)/(\d+), del=(\d+)/(\d+), size=(\d+)")
+
+
+def pop3_logouts(directory, user, wait_for=0, timeout=10.0, quit_only=True):
+    """The POP3 sessions of user that ended with QUIT (with quit_only False:
+    that ended at all), oldest first, as the log has them: dicts with retr,
+    retr_bytes, deleted, messages (the count at login), size, quit and how
+    (the log's reason, "Logged out" after QUIT). With wait_for, waits (at
+    most timeout seconds) until there are that many: the log process writes
+    a little after the QUIT reply."""
+    path = os.path.join(_dir(directory), "dovecot.log")
+    deadline = time.monotonic() + timeout
+    while True:
+        found = []
+        try:
+            with open(path, encoding="utf-8", errors="replace") as f:
+                for line in f:
+                    m = _LOGOUT.search(line)
+                    if not m or m.group(1) != user:
+                        continue
+                    quit = m.group(2) == "Logged out"
+                    if quit or not quit_only:
+                        found.append({"top": int(m.group(3)), "retr": int(m.group(5)),
+                                      "retr_bytes": int(m.group(6)), "deleted": int(m.group(7)),
+                                      "messages": int(m.group(8)), "size": int(m.group(9)),
+                                      "quit": quit, "how": m.group(2)})
+        except OSError:
+            pass
+        if len(found) >= wait_for or time.monotonic() >= deadline:
+            return found
+        time.sleep(0.05)
+
+
 # --------------------------------------------------------------------------
 # Command line
 # --------------------------------------------------------------------------
@@ -561,6 +613,10 @@ def main(argv=None):
     p.add_argument("--dir", required=True)
     p.add_argument("--user", required=True)
     p.add_argument("--password", required=True)
+    p = sub.add_parser("pop3-logouts", help="the user's ended POP3 sessions, one line each: "
+                                            "RETR count and bytes, DELE count, how it ended")
+    p.add_argument("--dir", required=True)
+    p.add_argument("--user", required=True)
     args = parser.parse_args(argv)
 
     try:
@@ -581,6 +637,10 @@ def main(argv=None):
             reset(args.dir, args.user)
         elif args.command == "add-user":
             add_user(args.dir, args.user, args.password)
+        elif args.command == "pop3-logouts":
+            for s in pop3_logouts(args.dir, args.user, quit_only=False):
+                print("retr=%d/%d del=%d/%d %s" % (s["retr"], s["retr_bytes"], s["deleted"],
+                                                   s["messages"], s["how"]))
     except HarnessError as e:
         print("dovecot_harness: %s" % e, file=sys.stderr)
         return 1
