@@ -1,6 +1,7 @@
 #include "config/BlockSenderDialog.h"
 
 #include "controls/DialogLook.h"
+#include "net/Text.h"
 #include "res/resource.h"
 
 #include <utility>
@@ -35,8 +36,9 @@ bool Spam::OnInitDialog() {
 
 void Spam::OnOK() {
     const std::string text = m_ui.GetItemText(m_hWnd, IDC_SPAM_ADDRESS);
-    if (text.empty()) {
-        m_ui.MessageBox(m_hWnd, kTypeBlockedSenderText, m_strAppName, port::kMbOk);
+    if (text.empty() || text::HasLineBreakOrNul(text)) {
+        m_ui.MessageBox(m_hWnd, text.empty() ? kTypeBlockedSenderText : kOneLineBlockedSenderText,
+                        m_strAppName, port::kMbOk);
         return;
     }
     m_strAddress = text;

@@ -10,6 +10,11 @@
 
 // Shown by OK while the field is empty.
 inline constexpr const char* kTypeBlockedSenderText = "Type Email address or Domain name.";
+// Shown by OK for a text with a line break or a NUL (pasted or given on a
+// command line): Blocklist.txt holds one entry per line, so it would load
+// back as other entries.
+inline constexpr const char* kOneLineBlockedSenderText =
+    "An e-mail address or domain name is one line of text.";
 inline constexpr const char* kAddBlockedCaption = "Add blocked sender / domain";
 inline constexpr const char* kEditBlockedCaption = "Change blocked sender / domain";
 

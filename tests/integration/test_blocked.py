@@ -155,8 +155,6 @@ class BlockedCommandsTest(BlockedTestCase):
 
     # The window's field is one line; a text with a line feed, given on the
     # command line, would be stored as one entry and read back as two.
-    # `blocked add` does not refuse it yet: this test shows the fault.
-    @unittest.expectedFailure
     def test_text_with_a_line_feed_is_refused(self):
         self.ok("add", "a.test")
         result = self.blocked("add", "spam.test\nok.test")

@@ -172,6 +172,16 @@ TEST_F(BlockedCommandsTest, TheDialogShowsItsEnglishTextsAndRefusesAnEmptyText) 
     EXPECT_EQ(boxes[0].caption, "tavlo");
     EXPECT_FALSE(ui.DialogEnded(hWnd, nullptr));
 
+    // A line break would store one entry that loads back as two.
+    for (const std::string& text :
+         {std::string("spam.test\nok.test"), std::string("a\r\nb"), std::string("a\0b", 3)}) {
+        ui.SetItemText(hWnd, IDC_SPAM_ADDRESS, text);
+        ui.PressButton(hWnd, port::kIdOk);
+        EXPECT_EQ(boxes.back().text, "An e-mail address or domain name is one line of text.");
+        EXPECT_FALSE(ui.DialogEnded(hWnd, nullptr));
+    }
+    EXPECT_EQ(boxes.size(), 4u);
+
     // Blanks alone are a text; it comes back exactly as typed.
     ui.SetItemText(hWnd, IDC_SPAM_ADDRESS, "  ");
     ui.PressButton(hWnd, port::kIdOk);
@@ -179,7 +189,7 @@ TEST_F(BlockedCommandsTest, TheDialogShowsItsEnglishTextsAndRefusesAnEmptyText) 
     ASSERT_TRUE(ui.DialogEnded(hWnd, &result));
     EXPECT_EQ(result, port::kIdOk);
     EXPECT_EQ(dialog.m_strAddress, "  ");
-    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.size(), 4u);
 }
 
 TEST_F(BlockedCommandsTest, StartShowsTheFileSortedWithOnlyAddEnabled) {
