@@ -32,7 +32,6 @@ Figures are printed, nothing is asserted. Root is needed to run Dovecot.
 """
 
 import argparse
-import importlib.util
 import os
 import shutil
 import statistics
@@ -46,10 +45,7 @@ sys.path.insert(0, HERE)
 
 import dovecot_harness as harness  # noqa: E402
 
-# The Dovecot start-or-reuse and clean-up of the POP3 benchmark.
-_found = importlib.util.spec_from_file_location("bench_pop3", os.path.join(HERE, "bench-pop3.py"))
-bench = importlib.util.module_from_spec(_found)
-_found.loader.exec_module(bench)
+from bench_support import bench_pop3 as bench  # noqa: E402
 open_server = bench.open_server
 close_server = bench.close_server
 

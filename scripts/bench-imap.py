@@ -27,7 +27,6 @@ Figures are printed, nothing is asserted. Root is needed to run Dovecot.
 """
 
 import argparse
-import importlib.util
 import os
 import socket
 import ssl
@@ -42,10 +41,7 @@ sys.path.insert(0, HERE)
 
 import dovecot_harness as harness  # noqa: E402
 
-# The measuring pieces of the POP3 benchmark (its file name is no module name).
-_found = importlib.util.spec_from_file_location("bench_pop3", os.path.join(HERE, "bench-pop3.py"))
-bench = importlib.util.module_from_spec(_found)
-_found.loader.exec_module(bench)
+from bench_support import bench_pop3 as bench  # noqa: E402
 
 CA = os.path.join(harness.TLS_DIR, "ca.crt")
 CHECK_USER = ("benchimap", "bench-imap-secret")
