@@ -38,8 +38,13 @@ CVeskDlg::UpdateOutcome CVeskDlg::CheckForUpdate(const char* path, unsigned time
     int port = 0;
     port::HttpFirstLine answer;
     if (ParseUpdateHost(ReadUpdateHost(m_app.Profile()), host, port)) {
-        const std::string url =
-            "http://" + host + (port == 80 ? std::string() : ":" + std::to_string(port)) + path;
+        std::string url = "http://";
+        url += host;
+        if (port != 80) {
+            url += ':';
+            url += std::to_string(port);
+        }
+        url += path;
         answer = m_pHttpClient->GetFirstLine(url, m_app.AppName(), timeoutMs);
     }
 

@@ -46,6 +46,8 @@ std::string Ok(const std::string& body) {
 // The end of a body without a length is the end of the connection.
 constexpr char kOkUntilClose[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n";
 
+// Either: a response that is no HTTP (an HTTP/0.9 answer), which libcurl
+// refuses and WinINet may take as a document.
 enum class Expect { Line, Failed, Either };
 
 struct ResponseCase {
@@ -140,9 +142,9 @@ std::vector<ResponseCase> Cases() {
          500},
         {"closed mid-line before the promised length",
          {Step::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n1.9"), Step::CloseConnection()},
-         Expect::Either,
+         Expect::Failed,
          200,
-         "1.9"},
+         ""},
         {"not HTTP at all",
          {Step::Send("hello there\r\n"), Step::CloseConnection()},
          Expect::Either,
@@ -194,8 +196,10 @@ TEST_F(HttpClientTest, FirstLineOfEachResponseOrAFailureWithinTheTimeOut) {
             EXPECT_EQ(got.line, "");
             break;
         case Expect::Either:
+            // Taken as a document or refused; when taken, nothing but
+            // (a beginning of) what the server sent is shown.
             if (got.connected) {
-                EXPECT_EQ(got.line, c.line);
+                EXPECT_EQ(c.line.rfind(got.line, 0), 0u) << got.line;
             }
             break;
         }
