@@ -43,6 +43,7 @@ constexpr EditableSetting kEditableSettings[] = {
     {kValueMyMailClient, EditableSetting::Kind::Text, 0, false},
     {kValueMySound, EditableSetting::Kind::Media, 0, false},
     {kValueMyAnimation, EditableSetting::Kind::Media, 0, false},
+    {kValueUpdateHost, EditableSetting::Kind::Host, 0, false},
 };
 
 // The default file of a media value, in the program's sub-folder.
@@ -153,6 +154,8 @@ std::string SettingValueInEffect(port::ProfileStore& store, const EditableSettin
         return store.GetString(kSectionApp, setting.name, std::string());
     case EditableSetting::Kind::Media:
         return store.GetString(kSectionApp, setting.name, DefaultMediaPath(setting.name, exePath));
+    case EditableSetting::Kind::Host:
+        return ReadUpdateHost(store);
     }
     return std::string();
 }
@@ -174,6 +177,14 @@ std::string SettingValueProblem(const EditableSetting& setting, const std::strin
         if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
             return std::string(setting.name) + " cannot hold a line break";
         break;
+    case EditableSetting::Kind::Host: {
+        std::string host;
+        int port = 0;
+        if (!ParseUpdateHost(text, host, port))
+            return std::string(setting.name) +
+                   " takes HOST or HOST:PORT (port 1 to 65535), empty for the default";
+        break;
+    }
     }
     return std::string();
 }
@@ -191,6 +202,7 @@ bool StoreSetting(port::ProfileStore& store, const EditableSetting& setting,
         return written;
     }
     case EditableSetting::Kind::Text:
+    case EditableSetting::Kind::Host:
         return store.WriteString(kSectionApp, setting.name, text);
     case EditableSetting::Kind::Media:
         return WriteMedia(store, setting.name, text, exePath);

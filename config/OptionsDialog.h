@@ -61,13 +61,14 @@ void StoreOptions(port::ProfileStore& store, const OptionsValues& values,
                   const std::string& exePath, const std::function<void(bool)>& writeAutostart);
 
 // The values of section "App" that the dialog edits, one table for every
-// front end.
+// front end; last the update check's host, which no dialog edits.
 struct EditableSetting {
     enum class Kind {
         Interval, // integer index 0 ... 29
         Flag,     // integer 0 or 1
         Text,     // any text
         Media,    // a path whose empty text stores the default file
+        Host,     // HOST or HOST:PORT, the empty text meaning the maker's host
     };
     const char* name;
     Kind kind;
@@ -85,7 +86,8 @@ std::string SettingValueInEffect(port::ProfileStore& store, const EditableSettin
                                  const std::string& exePath);
 
 // What storing text as the value would be refused for ("" when it is
-// fine): the interval takes 0 ... 29, flags 0 or 1.
+// fine): the interval takes 0 ... 29, flags 0 or 1, the host HOST or
+// HOST:PORT (port 1 ... 65535).
 std::string SettingValueProblem(const EditableSetting& setting, const std::string& text);
 
 // Stores a value that SettingValueProblem accepts, as OK does for it

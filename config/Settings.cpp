@@ -1,5 +1,6 @@
 #include "config/Settings.h"
 
+#include "core/WebSite.h"
 #include "platform/Autostart.h"
 
 namespace {
@@ -14,7 +15,46 @@ bool ReadStrictFlag(port::ProfileStore& store, const char* name, std::uint32_t d
     return store.GetInt(kSectionApp, name, def) == 1;
 }
 
+bool IsHostCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
+}
+
 } // namespace
+
+bool ParseUpdateHost(const std::string& text, std::string& host, int& port) {
+    const std::string& effective = text.empty() ? std::string(kWebSiteHost) : text;
+    const std::string::size_type colon = effective.find(':');
+    const std::string name = effective.substr(0, colon);
+    if (name.empty() || name.size() > 253)
+        return false;
+    for (const char c : name) {
+        if (!IsHostCharacter(c))
+            return false;
+    }
+    int number = 80;
+    if (colon != std::string::npos) {
+        const std::string digits = effective.substr(colon + 1);
+        if (digits.empty() || digits.size() > 5)
+            return false;
+        number = 0;
+        for (const char c : digits) {
+            if (c < '0' || c > '9')
+                return false;
+            number = number * 10 + (c - '0');
+        }
+        if (number < 1 || number > 65535)
+            return false;
+    }
+    host = name;
+    port = number;
+    return true;
+}
+
+std::string ReadUpdateHost(port::ProfileStore& store) {
+    const std::string stored = store.GetString(kSectionApp, kValueUpdateHost, std::string());
+    return stored.empty() ? std::string(kWebSiteHost) : stored;
+}
 
 StartupSettings ReadStartupSettings(port::ProfileStore& store) {
     StartupSettings s;

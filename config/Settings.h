@@ -30,6 +30,9 @@ inline constexpr char kValueMyMailClient[] = "MyMailClient";
 inline constexpr char kValueMySound[] = "MySound";
 inline constexpr char kValueMyAnimation[] = "MyAnimation";
 inline constexpr char kValueMinimized[] = "Minimized";
+// Where the update check asks for the version documents: "HOST" or
+// "HOST:PORT"; empty or absent means the maker's host (core/WebSite.h).
+inline constexpr char kValueUpdateHost[] = "UpdateHost";
 
 // Value of section "User": the account list (config/AccountStore.h).
 inline constexpr char kValueAccounts[] = "Accounts";
@@ -68,6 +71,16 @@ struct StartupSettings {
 // are on only when they hold 1; the other flags whenever they are not 0, so
 // a stored 2 turns "Autostart" on but not "Sound".
 StartupSettings ReadStartupSettings(port::ProfileStore& store);
+
+// An "UpdateHost" text split into host and port (80 without a port).
+// False unless the host is a name or address of letters, digits, '-', '.'
+// and '_' and the port, when given, is decimal 1 ... 65535: the text
+// becomes part of a URL, which nothing else may sneak into. The empty text
+// is the maker's host.
+bool ParseUpdateHost(const std::string& text, std::string& host, int& port);
+// The "UpdateHost" in effect, read when used: the stored text, or the
+// maker's host when none (or the empty text) is stored.
+std::string ReadUpdateHost(port::ProfileStore& store);
 
 // Paths that are read whenever they are used, never cached. exePath is the
 // executable's full path, from which the defaults are derived.

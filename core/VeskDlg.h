@@ -10,6 +10,7 @@
 #include "core/VeskApp.h"
 #include "notify/SystemTray.h"
 #include "notify/TaskbarNotifier.h"
+#include "platform/HttpClient.h"
 #include "platform/Wnd.h"
 
 #include <cstdint>
@@ -47,6 +48,17 @@ public:
     static constexpr unsigned kAutomaticStayMs = 2400;
     // Message the popup posts when clicked.
     static constexpr unsigned kNotifierClicked = port::kWmUser + 123;
+    // The program's version, as the update check compares it.
+    static constexpr char kVersion[] = "1.8";
+    // The update check's documents and how long each waits for the server.
+    static constexpr char kManualVersionPath[] = "/quendel/version";
+    static constexpr char kAutomaticVersionPath[] = "/quendel/en/version";
+    static constexpr unsigned kManualUpdateTimeoutMs = 5000;
+    static constexpr unsigned kAutomaticUpdateTimeoutMs = 10000;
+
+    // What an update check found: another first line than m_strVersion,
+    // the same, or no 2xx answer from the server.
+    enum class UpdateOutcome { Newer, UpToDate, NoConnection };
 
     // The program's start-up: ends the process (exit code 0) when another
     // copy runs, after bringing that copy to the front; otherwise loads the
@@ -101,6 +113,15 @@ public:
     // Starts the chosen mail program.
     void LaunchMailProgram();
 
+    // The update check (core/VeskDlgUpdate.cpp), on the UI thread: command
+    // "Check For Tavlo Update" asks "/quendel/version" and tells every
+    // outcome; the automatic check, once after start-up, asks
+    // "/quendel/en/version" and is silent when the version is the same.
+    UpdateOutcome OnCheckForUpdate();
+    void AutoCheckForUpdate();
+    // The client the update check asks through (the platform's by default).
+    void SetHttpClient(port::HttpClient& client) { m_pHttpClient = &client; }
+
     void SetReportHandler(ReportHandler handler) { m_reportHandler = std::move(handler); }
     void SetMessageBoxHandler(MessageBoxHandler handler) {
         m_messageBoxHandler = std::move(handler);
@@ -120,7 +141,7 @@ public:
 
     std::vector<CAccount> m_accounts;
     std::vector<BlockedSender> m_blockedSenders;
-    std::string m_strVersion = "1.8";
+    std::string m_strVersion = kVersion;
     bool m_bMailAnnounced = false;
 
 protected:
@@ -133,8 +154,8 @@ protected:
     virtual void AnnounceMail(bool manual, bool anyMail, const std::string& report);
     // Dialog data exchange towards the controls after each account.
     virtual void RefreshControls();
-    // The update check, on demand and once after start-up. Built with the
-    // update client; until then there is nothing to ask.
+    // The update check, on demand (OnCheckForUpdate) and once after
+    // start-up (AutoCheckForUpdate).
     virtual void RunUpdateCheck(bool manual);
     // Asks the shell to "open" a program or file, shown normal.
     void RunProgram(const std::string& path);
@@ -161,6 +182,10 @@ private:
     void OnCheckMailCommand() { CheckMail(true); }
     void StartAnimation();
     void PlayMailSound();
+    // Both update checks: asks path on the update host, compares the first
+    // line with m_strVersion and shows the outcome (the same version only
+    // when tellUpToDate).
+    UpdateOutcome CheckForUpdate(const char* path, unsigned timeoutMs, bool tellUpToDate);
 
     // The mail program list (combo box 1063): filling and choosing.
     void FillMailClientList();
@@ -214,6 +239,7 @@ private:
     CTaskbarNotifier m_notifier;
     CPictureEx m_picture{m_ui}; // control 1130, the animated GIF 291
 
+    port::HttpClient* m_pHttpClient = &port::DefaultHttpClient();
     ReportHandler m_reportHandler;
     MessageBoxHandler m_messageBoxHandler;
     std::vector<std::string> m_openBoxCaptions;

@@ -190,8 +190,6 @@ void CVeskDlg::OnTimer(unsigned id) {
     }
 }
 
-void CVeskDlg::RunUpdateCheck(bool) {}
-
 bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
     switch (id) {
     case ID_CHECK_MAIL:

@@ -19,7 +19,7 @@ log() { printf '[setup] %s\n' "$*" >&2; }
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
-  libssl-dev openssl googletest libgtest-dev libgmock-dev
+  libssl-dev openssl libcurl4-openssl-dev googletest libgtest-dev libgmock-dev
   dovecot-core dovecot-imapd dovecot-pop3d
   python3 curl time procps dpkg-dev
   clang-14 libclang-rt-14-dev

@@ -53,6 +53,7 @@ const char* const kUsageText =
     "       tavlo blocked remove TEXT [--nth N]\n"
     "       tavlo settings list\n"
     "       tavlo settings set NAME VALUE\n"
+    "       tavlo update-check\n"
     "       tavlo --help | --version\n"
     "\n"
     "run: watch the accounts as the Windows program does (first check after 5.3 s, then every\n"
@@ -68,7 +69,11 @@ const char* const kUsageText =
     "settings: the values of the options dialog, one NAME<TAB>VALUE line each (the value in\n"
     "     effect); set stores one as the dialog's OK does: SearchForMail 0-29 (minutes - 1),\n"
     "     flags 0 or 1, an empty MySound/MyAnimation the default file, Autostart the\n"
-    "     autostart entry at once.\n"
+    "     autostart entry at once. UpdateHost (HOST or HOST:PORT, empty for the maker's\n"
+    "     host) is where the update check asks.\n"
+    "update-check: \"Check For Tavlo Update\": asks UpdateHost over HTTP for the current\n"
+    "     version and prints what the window's message box says; exits with 0 when the\n"
+    "     server answered, 1 when it could not be reached (or answered with an error).\n"
     "export-reg: prints the accounts as a registry file (UTF-16) that the Windows program\n"
     "     reads below HKEY_CURRENT_USER\\Software\\Tavlo\\NAME (default tavlo).\n"
     "\n"
@@ -605,6 +610,21 @@ int CommandSettingsSet(int argc, char** argv, std::ostream& err) {
     return kOk;
 }
 
+int CommandUpdateCheck(int argc, char** argv, std::ostream& out, std::ostream& err) {
+    if (argc > 2)
+        return Usage(err, std::string("unknown argument '") + argv[2] + "'");
+    Session session(err);
+    if (!session.Open())
+        return kNoDataFolder;
+    // The box's text is the command's result.
+    session.Dlg().SetMessageBoxHandler([&out](const std::string& text, const std::string&) {
+        out << text << '\n';
+        out.flush();
+    });
+    return session.Dlg().OnCheckForUpdate() == CVeskDlg::UpdateOutcome::NoConnection ? kRefused
+                                                                                     : kOk;
+}
+
 // Windows-1252 bytes 0x80 ... 0x9F as Unicode; the five unassigned ones
 // keep their value, as the system's conversion does.
 constexpr unsigned kCp1252High[32] = {
@@ -717,6 +737,8 @@ int Run(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream
             return CommandSettingsSet(argc, argv, err);
         return Usage(err, "settings needs list or set");
     }
+    if (command == "update-check")
+        return CommandUpdateCheck(argc, argv, out, err);
     return Usage(err, "unknown command '" + command + "'");
 }
 

@@ -19,7 +19,7 @@ sys.path.insert(0, HERE)
 import test_check_pop3 as cli  # noqa: E402  (the data folder and its tavlo runs)
 
 NAMES = ["SearchForMail", "Sound", "Animate", "Autostart", "CheckForUpdates",
-         "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation"]
+         "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation", "UpdateHost"]
 
 
 def text(data):
@@ -49,13 +49,15 @@ class SettingsCommandsTest(cli.TavloTestCase):
             ("SearchForMail", "9"), ("Sound", "1"), ("Animate", "1"), ("Autostart", "1"),
             ("CheckForUpdates", "1"), ("AutostartEmailProgram", "0"), ("MyMailClient", ""),
             ("MySound", os.path.join(folder, "Sound", "Pling.wav")),
-            ("MyAnimation", os.path.join(folder, "Animation", "Tavlo.scr"))])
+            ("MyAnimation", os.path.join(folder, "Animation", "Tavlo.scr")),
+            ("UpdateHost", "www.tavlo.se")])
 
     def test_set_values_are_listed_and_kept(self):
         cases = [("SearchForMail", "29"), ("SearchForMail", "0"), ("Sound", "0"),
                  ("Animate", "0"), ("CheckForUpdates", "0"), ("AutostartEmailProgram", "1"),
                  ("MyMailClient", "/usr/bin/mail client"), ("MySound", "/tmp/ding.wav"),
-                 ("MyAnimation", "/tmp/show.scr")]
+                 ("MyAnimation", "/tmp/show.scr"), ("UpdateHost", "127.0.0.1:8080"),
+                 ("UpdateHost", "updates.example.org")]
         for name, value in cases:
             with self.subTest(name=name, value=value):
                 self.set(name, value)
@@ -85,7 +87,9 @@ class SettingsCommandsTest(cli.TavloTestCase):
         before = self.home.snapshot()
         cases = [("Minimized", "1"), ("Nothing", "0"), ("SearchForMail", "30"),
                  ("SearchForMail", "-1"), ("SearchForMail", "ten"), ("SearchForMail", ""),
-                 ("Sound", "2"), ("Autostart", "yes"), ("MySound", "a\nb")]
+                 ("Sound", "2"), ("Autostart", "yes"), ("MySound", "a\nb"),
+                 ("UpdateHost", "host:0"), ("UpdateHost", "host:65536"),
+                 ("UpdateHost", "host/path"), ("UpdateHost", "user@host")]
         for name, value in cases:
             with self.subTest(name=name, value=value):
                 result = self.home.run("settings", "set", name, value)

@@ -357,7 +357,8 @@ TEST(OptionsHelpers, EditableValuesTheirEffectAndTheirChecks) {
     for (const EditableSetting& s : EditableSettings())
         names.push_back(s.name);
     EXPECT_EQ(names, (Lines{"SearchForMail", "Sound", "Animate", "Autostart", "CheckForUpdates",
-                            "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation"}));
+                            "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation",
+                            "UpdateHost"}));
     EXPECT_EQ(FindEditableSetting("Minimized"), nullptr);
 
     const std::string exe = "C:\\Apps\\Tavlo\\Tavlo.exe";
@@ -372,6 +373,7 @@ TEST(OptionsHelpers, EditableValuesTheirEffectAndTheirChecks) {
         {"MyMailClient", ""},
         {"MySound", GetSoundFolder(exe) + "Pling.wav"},
         {"MyAnimation", GetAnimationFolder(exe) + "Tavlo.scr"},
+        {"UpdateHost", "www.tavlo.se"},
     };
     for (const auto& [name, value] : effect)
         EXPECT_EQ(SettingValueInEffect(store, *FindEditableSetting(name), exe), value) << name;
@@ -393,6 +395,22 @@ TEST(OptionsHelpers, EditableValuesTheirEffectAndTheirChecks) {
         {"Autostart", "yes", false},
         {"MySound", "", true},
         {"MyMailClient", "a\nb", false},
+        {"UpdateHost", "", true},
+        {"UpdateHost", "updates.example.org", true},
+        {"UpdateHost", "127.0.0.1:8080", true},
+        {"UpdateHost", "host:1", true},
+        {"UpdateHost", "host:65535", true},
+        {"UpdateHost", "host:0", false},
+        {"UpdateHost", "host:65536", false},
+        {"UpdateHost", "host:", false},
+        {"UpdateHost", ":80", false},
+        {"UpdateHost", "host:+80", false},
+        {"UpdateHost", "host:80:81", false},
+        {"UpdateHost", "host/path", false},
+        {"UpdateHost", "user@host", false},
+        {"UpdateHost", "http://host", false},
+        {"UpdateHost", "a b", false},
+        {"UpdateHost", "host\n", false},
     };
     for (const Check& c : checks) {
         EXPECT_EQ(SettingValueProblem(*FindEditableSetting(c.name), c.text).empty(), c.fine)
@@ -408,6 +426,14 @@ TEST(OptionsHelpers, EditableValuesTheirEffectAndTheirChecks) {
     EXPECT_EQ(store.StoredInt("App", "Autostart"), 0u);
     EXPECT_EQ(store.StoredInt("App", "Sound"), 1u);
     EXPECT_EQ(entries, std::vector<bool>{false});
+    // The update host is kept as given; empty again means the maker's host.
+    EXPECT_TRUE(
+        StoreSetting(store, *FindEditableSetting("UpdateHost"), "127.0.0.1:8080", exe, entry));
+    EXPECT_EQ(store.StoredString("App", "UpdateHost"), "127.0.0.1:8080");
+    EXPECT_EQ(SettingValueInEffect(store, *FindEditableSetting("UpdateHost"), exe),
+              "127.0.0.1:8080");
+    EXPECT_TRUE(StoreSetting(store, *FindEditableSetting("UpdateHost"), "", exe, entry));
+    EXPECT_EQ(SettingValueInEffect(store, *FindEditableSetting("UpdateHost"), exe), "www.tavlo.se");
 }
 
 } // namespace
