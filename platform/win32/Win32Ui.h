@@ -77,6 +77,8 @@ public:
     void SetForegroundWindow(WindowHandle window) override;
     void BringWindowToTop(WindowHandle window) override;
     void SetSmallIcon(WindowHandle window, IconHandle icon) override;
+    void SetFocus(WindowHandle window) override;
+    UpdateLayeredFunction FindUpdateLayeredWindow() override;
 
     void PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam) override;
