@@ -851,6 +851,18 @@ void Win32Ui::SetSmallIcon(WindowHandle window, IconHandle icon) {
     ::SendMessageA(H(window), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 }
 
+WindowHandle Win32Ui::FindWindowOfClass(const std::string& className) const {
+    return ::FindWindowA(className.c_str(), nullptr);
+}
+
+std::uint32_t Win32Ui::GetExStyle(WindowHandle window) const {
+    return static_cast<std::uint32_t>(::GetWindowLongPtrA(H(window), GWL_EXSTYLE));
+}
+
+WindowHandle Win32Ui::GetOwner(WindowHandle window) const {
+    return ::GetWindow(H(window), GW_OWNER);
+}
+
 void Win32Ui::SetFocus(WindowHandle window) {
     ::SetFocus(H(window));
 }
