@@ -21,7 +21,7 @@ public:
     static constexpr std::uint8_t kStartAlpha = 100;
     static constexpr std::uint8_t kAlphaStep = 5;
 
-    // Starts the fade of pWndToFade's image. Without the platform's
+    // Starts the fade of the window's image. Without the platform's
     // layered-window update nothing is shown and nothing stays behind.
     static void FadeOut(CWnd& wndToFade);
 

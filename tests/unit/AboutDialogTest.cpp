@@ -76,6 +76,10 @@ struct Seen {
 
 class AboutDialogTest : public ::testing::Test {
 protected:
+    // The faders of the test end (and delete themselves) before the window
+    // system goes.
+    void TearDown() override { ui.Advance(1000); }
+
     // Runs the box; in it the user looks and then does `close` to it.
     Seen Run(CAboutDlg& about, const std::function<void(port::WindowHandle)>& close) {
         Seen seen;
