@@ -289,7 +289,7 @@ struct WindowSpec {
     Rect rect; // screen position and size
     WindowHandle owner = nullptr;
     std::uint32_t exStyle = 0; // kWsEx* bits
-    bool visible = false;      // shown (not activated) as it is created
+    bool visible = false;      // shown as it is created
 };
 
 // The blend of a layered window (BLENDFUNCTION): operation 0 is "source
