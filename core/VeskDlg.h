@@ -176,6 +176,8 @@ private:
     void OnOkButton();
     void OnPaint();
     void OnAbout();
+    // The About box, modally (command 32773 and system command 16).
+    void RunAboutBox();
     void OnVisitHomepage();
     void OnMailClientChange();
     void OnSettings(); // core/VeskDlgSettings.cpp

@@ -1,6 +1,8 @@
 // The main window's start-up, timers and command routing.
+#include "config/AboutDialog.h"
 #include "config/Settings.h"
 #include "controls/DialogLook.h"
+#include "controls/FaderWnd.h"
 #include "core/VeskDlg.h"
 #include "core/WebSite.h"
 #include "res/resource.h"
@@ -260,7 +262,10 @@ bool CVeskDlg::OnCommand(unsigned id, unsigned code) {
 
 void CVeskDlg::OnClose() {
     WriteMinimized(true);
-    // A fading copy of the window is left behind once the fader exists.
+    // A fading copy of the window stays behind for a moment. A window that
+    // is hidden already has no picture on the screen to fade.
+    if (m_hWnd != nullptr && m_ui.IsWindowVisible(m_hWnd))
+        CFaderWnd::FadeOut(*this);
     m_ui.ShowWindow(m_hWnd, port::ShowCommand::Hide);
 }
 
@@ -276,7 +281,12 @@ void CVeskDlg::OnOkButton() {
 
 void CVeskDlg::OnAbout() {
     WriteMinimized(false);
-    // The about box runs here once it exists.
+    RunAboutBox();
+}
+
+void CVeskDlg::RunAboutBox() {
+    CAboutDlg about(m_ui, m_hWnd);
+    about.DoModal();
 }
 
 void CVeskDlg::OnVisitHomepage() {
@@ -311,7 +321,7 @@ bool CVeskDlg::WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t
         return true;
     case port::kWmSysCommand:
         if ((wParam & 0xFFF0u) == IDM_ABOUTBOX) {
-            // The about box runs here once it exists.
+            RunAboutBox();
             result = 0;
             return true;
         }

@@ -54,6 +54,7 @@ constexpr Colour Rgb(unsigned r, unsigned g, unsigned b) {
 inline constexpr unsigned kWmNull = 0x0000;
 inline constexpr unsigned kWmCreate = 0x0001;
 inline constexpr unsigned kWmDestroy = 0x0002;
+inline constexpr unsigned kWmSetFocus = 0x0007;
 inline constexpr unsigned kWmPaint = 0x000F;
 inline constexpr unsigned kWmClose = 0x0010;
 inline constexpr unsigned kWmEraseBkgnd = 0x0014;
@@ -113,6 +114,12 @@ enum class ShowCommand {
     NoActivate, // SW_SHOWNOACTIVATE / SW_SHOWNA: shown, not activated
     Default,    // SW_SHOWDEFAULT
 };
+
+// Extended window styles (WS_EX_*) of windows the program creates.
+inline constexpr std::uint32_t kWsExTopmost = 0x00000008;
+inline constexpr std::uint32_t kWsExTransparent = 0x00000020; // the mouse passes through
+inline constexpr std::uint32_t kWsExToolWindow = 0x00000080;  // no taskbar button
+inline constexpr std::uint32_t kWsExLayered = 0x00080000;
 
 inline constexpr unsigned kSwpNoSize = 0x0001;
 inline constexpr unsigned kSwpNoMove = 0x0002;
@@ -281,7 +288,33 @@ struct WindowSpec {
     std::string title;
     Rect rect; // screen position and size
     WindowHandle owner = nullptr;
+    std::uint32_t exStyle = 0; // kWsEx* bits
+    bool visible = false;      // shown as it is created
 };
+
+// The blend of a layered window (BLENDFUNCTION): operation 0 is "source
+// over"; the constant alpha applies to the whole window.
+struct BlendFunction {
+    std::uint8_t blendOp = 0;
+    std::uint8_t blendFlags = 0;
+    std::uint8_t sourceConstantAlpha = 255;
+    std::uint8_t alphaFormat = 0;
+    friend bool operator==(const BlendFunction&, const BlendFunction&) = default;
+};
+
+// One update of a layered window (UpdateLayeredWindow with ULW_ALPHA, no
+// destination context and no new position). With a snapshot the window's
+// contents become the image now on the screen inside that rectangle (and
+// the window takes its size); without one only the blend changes.
+struct LayeredUpdate {
+    const Rect* snapshot = nullptr;
+    BlendFunction blend;
+};
+
+class Ui;
+// The platform's layered-window update, looked up at run time: systems
+// without layered windows have none. False when the update failed.
+using UpdateLayeredFunction = bool (*)(Ui& ui, WindowHandle window, const LayeredUpdate& update);
 
 // --- The window system --------------------------------------------------------
 
@@ -318,6 +351,12 @@ public:
     virtual void SetForegroundWindow(WindowHandle window) = 0;
     virtual void BringWindowToTop(WindowHandle window) = 0;
     virtual void SetSmallIcon(WindowHandle window, IconHandle icon) = 0;
+    // Keyboard focus: SetFocus sends kWmSetFocus (wParam: the window that
+    // had it) to the window that gets it.
+    virtual void SetFocus(WindowHandle window) = 0;
+    // The layered-window update of the user-interface library, looked up by
+    // name; null where the system has none.
+    virtual UpdateLayeredFunction FindUpdateLayeredWindow() = 0;
 
     virtual void PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                              std::intptr_t lParam) = 0;

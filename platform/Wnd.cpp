@@ -27,6 +27,7 @@ bool CWnd::OnMessage(port::WindowHandle window, unsigned message, std::uintptr_t
     if (message == port::kWmDestroy) {
         m_hWnd = nullptr;
         m_bWindowGone = true;
+        PostNcDestroy();
     }
     return handled;
 }

@@ -30,6 +30,10 @@ protected:
     // false: not handled, the default path runs.
     virtual bool WindowProc(unsigned message, std::uintptr_t wParam, std::intptr_t lParam,
                             std::intptr_t& result);
+    // Called last, once the window is gone (after kWmDestroy and the
+    // object's own bookkeeping): a window object that owns itself may
+    // delete itself here; nothing touches it afterwards.
+    virtual void PostNcDestroy() {}
 
     port::Ui& m_ui;
     port::WindowHandle m_hWnd = nullptr;

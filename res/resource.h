@@ -135,6 +135,16 @@
 #define IDC_SPAM_NOTE 1120
 #define TXT_SPAM_CAPTION "Skr\344ppost - Blockerad avs\344ndare / dom\344n"
 
+/* The About box: template, caption placeholder, version text and the
+ * controls (the picture shows the main window's GIF 291, the bitmap is the
+ * main window's accounts frame). */
+#define IDD_ABOUTBOX 100
+#define TXT_ABOUT_CAPTION "Om Tavlo"
+#define TXT_ABOUT_VERSION "Tavlo v1.8"
+#define IDC_ABOUT_HOMEPAGE 1027
+#define IDC_ABOUT_EMAIL 1097
+#define IDC_ABOUT_PICTURE 1130
+
 /* A dialog's initial data (combo box items), as the Windows resource
  * toolchain stores it: resource type 240 under the template's id, records
  * of control id, the 16-bit CB_ADDSTRING, 32-bit length, text and zero. */

@@ -27,7 +27,7 @@ PACKAGES=(
 if ((!NATIVE_ONLY)); then
   PACKAGES+=(
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64 mingw-w64-tools
-    wine wine64 xvfb xdotool imagemagick x11-utils
+    wine wine64 xvfb xdotool imagemagick x11-utils nsis
   )
 fi
 

@@ -754,13 +754,18 @@ WindowHandle HeadlessUi::CreatePopupWindow(const WindowSpec& spec, MessageTarget
     info.title = spec.title;
     info.rect = spec.rect;
     info.owner = spec.owner;
+    info.exStyle = spec.exStyle;
     const WindowHandle handle = NewWindow(std::move(info), target);
     // A kWmCreate answered with -1 refuses the creation.
     if (SendMessage(handle, kWmCreate, 0, 0) == -1) {
         DestroyWindow(handle);
         return nullptr;
     }
-    return Find(handle) != nullptr ? handle : nullptr;
+    if (Find(handle) == nullptr)
+        return nullptr;
+    if (spec.visible)
+        SetVisible(handle, true);
+    return handle;
 }
 
 void HeadlessUi::DestroyWindow(WindowHandle handle) {
@@ -801,6 +806,8 @@ void HeadlessUi::DestroyWindow(WindowHandle handle) {
         m_foreground = nullptr;
     if (m_top == handle)
         m_top = nullptr;
+    if (m_focus == handle)
+        m_focus = nullptr;
     m_windows.erase(handle);
 }
 
@@ -992,6 +999,34 @@ void HeadlessUi::BringWindowToTop(WindowHandle handle) {
 void HeadlessUi::SetSmallIcon(WindowHandle handle, IconHandle icon) {
     if (Window* window = Find(handle))
         window->info.smallIcon = icon;
+}
+
+void HeadlessUi::SetFocus(WindowHandle handle) {
+    if (Find(handle) == nullptr || m_focus == handle)
+        return;
+    const WindowHandle previous = m_focus;
+    m_focus = handle;
+    SendMessage(handle, kWmSetFocus, reinterpret_cast<std::uintptr_t>(previous), 0);
+}
+
+UpdateLayeredFunction HeadlessUi::FindUpdateLayeredWindow() {
+    return m_layeredWindows ? &HeadlessUi::UpdateLayered : nullptr;
+}
+
+bool HeadlessUi::UpdateLayered(Ui& ui, WindowHandle handle, const LayeredUpdate& update) {
+    auto* self = dynamic_cast<HeadlessUi*>(&ui);
+    Window* window = self != nullptr ? self->Find(handle) : nullptr;
+    // Only a window made layered takes layered updates, as on Windows.
+    if (window == nullptr || (window->info.exStyle & kWsExLayered) == 0)
+        return false;
+    if (update.snapshot != nullptr) {
+        window->info.layeredSnapshot = *update.snapshot;
+        const Rect& rect = window->info.rect;
+        self->SetRect(handle, Rect{rect.left, rect.top, rect.left + update.snapshot->Width(),
+                                   rect.top + update.snapshot->Height()});
+    }
+    window->info.layeredAlphas.push_back(update.blend.sourceConstantAlpha);
+    return true;
 }
 
 // --- Messages ----------------------------------------------------------------------

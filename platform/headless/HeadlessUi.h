@@ -161,6 +161,11 @@ struct WindowInfo {
     int templateId = 0;
     bool isControl = false; // a dialog's control (GetItem); owner is the dialog
     int controlId = 0;
+    std::uint32_t exStyle = 0; // kWsEx* of CreatePopupWindow
+    // Layered windows: the constant alpha of each update, in order, and the
+    // screen rectangle of the last snapshot.
+    std::vector<int> layeredAlphas;
+    std::optional<Rect> layeredSnapshot;
 };
 
 // One drawing operation on a memory canvas; any thread may add them.
@@ -262,6 +267,10 @@ public:
     void SetScreenSize(Size size);
     void SetCursorPosition(Point at);
     void SetShellMajorVersion(int version);
+    // Without layered windows FindUpdateLayeredWindow finds nothing (a
+    // system before them); with them (the default) it finds an update that
+    // records its alphas in the window's WindowInfo.
+    void SetLayeredWindowsAvailable(bool available) { m_layeredWindows = available; }
     // Makes every notification-area call fail (and change nothing).
     void SetNotifyIconFailure(bool fail);
     // Answers message boxes; by default kIdOk.
@@ -303,6 +312,7 @@ public:
     // The clock time of its next expiry.
     std::optional<std::uint64_t> TimerDue(WindowHandle window, unsigned id) const;
     WindowHandle ForegroundWindow() const { return m_foreground; }
+    WindowHandle FocusWindow() const { return m_focus; }
     // The newest dialog of a template that still exists (a modal one that a
     // command opened, for instance); null when there is none.
     WindowHandle FindDialogOfTemplate(int templateId) const;
@@ -380,6 +390,8 @@ public:
     void SetForegroundWindow(WindowHandle window) override;
     void BringWindowToTop(WindowHandle window) override;
     void SetSmallIcon(WindowHandle window, IconHandle icon) override;
+    void SetFocus(WindowHandle window) override;
+    UpdateLayeredFunction FindUpdateLayeredWindow() override;
 
     void PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam) override;
@@ -512,6 +524,9 @@ private:
     friend class HeadlessEvent;
 
     void AddCanvasOp(CanvasOp op);
+    // The update FindUpdateLayeredWindow hands out: a layered window of the
+    // HeadlessUi it is called with takes the blend (and the snapshot).
+    static bool UpdateLayered(Ui& ui, WindowHandle window, const LayeredUpdate& update);
     // Wakes the waits of the events (the clock moved, or one was set).
     void SignalClock();
 
@@ -570,6 +585,8 @@ private:
     WindowHandle m_mainWindow = nullptr;
     WindowHandle m_foreground = nullptr;
     WindowHandle m_top = nullptr;
+    WindowHandle m_focus = nullptr;
+    bool m_layeredWindows = true;
 
     std::function<void()> m_idleHandler;
     std::uint64_t m_modalTimeLimit = 60ull * 60 * 1000;

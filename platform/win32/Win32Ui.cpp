@@ -759,7 +759,8 @@ WindowHandle Win32Ui::CreatePopupWindow(const WindowSpec& spec, MessageTarget* t
             return nullptr;
         m_state->registeredClasses.insert(spec.className);
     }
-    return ::CreateWindowExA(0, spec.className.c_str(), spec.title.c_str(), WS_POPUP,
+    const DWORD style = WS_POPUP | (spec.visible ? WS_VISIBLE : 0);
+    return ::CreateWindowExA(spec.exStyle, spec.className.c_str(), spec.title.c_str(), style,
                              spec.rect.left, spec.rect.top, spec.rect.Width(), spec.rect.Height(),
                              H(spec.owner), nullptr, m_state->instance, target);
 }
@@ -848,6 +849,82 @@ void Win32Ui::BringWindowToTop(WindowHandle window) {
 
 void Win32Ui::SetSmallIcon(WindowHandle window, IconHandle icon) {
     ::SendMessageA(H(window), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+WindowHandle Win32Ui::FindWindowOfClass(const std::string& className) const {
+    return ::FindWindowA(className.c_str(), nullptr);
+}
+
+std::uint32_t Win32Ui::GetExStyle(WindowHandle window) const {
+    return static_cast<std::uint32_t>(::GetWindowLongPtrA(H(window), GWL_EXSTYLE));
+}
+
+WindowHandle Win32Ui::GetOwner(WindowHandle window) const {
+    return ::GetWindow(H(window), GW_OWNER);
+}
+
+void Win32Ui::SetFocus(WindowHandle window) {
+    ::SetFocus(H(window));
+}
+
+namespace {
+
+using UpdateLayeredWindowFunction = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF,
+                                                  BLENDFUNCTION*, DWORD);
+
+// Looked up by name once: the function is missing before Windows 2000, and
+// the program must still start there.
+UpdateLayeredWindowFunction LookUpUpdateLayeredWindow() {
+    static const UpdateLayeredWindowFunction function = [] {
+        const HMODULE user32 = ::GetModuleHandleA("user32.dll");
+        const FARPROC proc =
+            user32 != nullptr ? ::GetProcAddress(user32, "UpdateLayeredWindow") : nullptr;
+        // The detour through void(*)() keeps GCC's function cast check quiet.
+        return reinterpret_cast<UpdateLayeredWindowFunction>(reinterpret_cast<void (*)()>(proc));
+    }();
+    return function;
+}
+
+// The screen's device context while it lives.
+class ScreenDc {
+public:
+    ScreenDc() : m_dc(::GetDC(nullptr)) {}
+    ~ScreenDc() {
+        if (m_dc != nullptr)
+            ::ReleaseDC(nullptr, m_dc);
+    }
+    ScreenDc(const ScreenDc&) = delete;
+    ScreenDc& operator=(const ScreenDc&) = delete;
+    HDC Get() const { return m_dc; }
+
+private:
+    HDC m_dc;
+};
+
+bool UpdateLayered(Ui&, WindowHandle window, const LayeredUpdate& update) {
+    const UpdateLayeredWindowFunction updateLayeredWindow = LookUpUpdateLayeredWindow();
+    if (updateLayeredWindow == nullptr)
+        return false;
+    BLENDFUNCTION blend{update.blend.blendOp, update.blend.blendFlags,
+                        update.blend.sourceConstantAlpha, update.blend.alphaFormat};
+    if (update.snapshot == nullptr)
+        return updateLayeredWindow(H(window), nullptr, nullptr, nullptr, nullptr, nullptr, 0,
+                                   &blend, ULW_ALPHA) != FALSE;
+    // The picture is taken from the screen where the faded window stands:
+    // what the user sees of it, frame and caption included.
+    const ScreenDc screen;
+    if (screen.Get() == nullptr)
+        return false;
+    SIZE size{update.snapshot->Width(), update.snapshot->Height()};
+    POINT source{update.snapshot->left, update.snapshot->top};
+    return updateLayeredWindow(H(window), nullptr, nullptr, &size, screen.Get(), &source, 0, &blend,
+                               ULW_ALPHA) != FALSE;
+}
+
+} // namespace
+
+UpdateLayeredFunction Win32Ui::FindUpdateLayeredWindow() {
+    return LookUpUpdateLayeredWindow() != nullptr ? &UpdateLayered : nullptr;
 }
 
 void Win32Ui::PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,

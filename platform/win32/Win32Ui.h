@@ -32,6 +32,11 @@ public:
 
     // The class name of control id of a dialog ("" when there is none).
     std::string GetItemClassName(WindowHandle dialog, int id) const;
+    // A top-level window of a window class (null when there is none), its
+    // extended style bits (WS_EX_*) and its owner, for checks.
+    WindowHandle FindWindowOfClass(const std::string& className) const;
+    std::uint32_t GetExStyle(WindowHandle window) const;
+    WindowHandle GetOwner(WindowHandle window) const;
     // The window's menu (null when it has none): a native HMENU, for checks.
     void* GetWindowMenu(WindowHandle window) const;
     // A dialog's controls as the dialog manager made them, for checks: in
@@ -77,6 +82,8 @@ public:
     void SetForegroundWindow(WindowHandle window) override;
     void BringWindowToTop(WindowHandle window) override;
     void SetSmallIcon(WindowHandle window, IconHandle icon) override;
+    void SetFocus(WindowHandle window) override;
+    UpdateLayeredFunction FindUpdateLayeredWindow() override;
 
     void PostMessage(WindowHandle window, unsigned message, std::uintptr_t wParam,
                      std::intptr_t lParam) override;

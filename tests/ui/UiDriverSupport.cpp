@@ -98,6 +98,14 @@ bool NotifyIconExists(WindowHandle owner, unsigned id) {
     return ::Shell_NotifyIconA(NIM_MODIFY, &record) != 0;
 }
 
+std::uint32_t WindowExStyle(WindowHandle window) {
+    return static_cast<std::uint32_t>(::GetWindowLongPtrA(H(window), GWL_EXSTYLE));
+}
+
+WindowHandle WindowOwner(WindowHandle window) {
+    return ::GetWindow(H(window), GW_OWNER);
+}
+
 std::vector<ChildText> ChildTexts(WindowHandle dialog) {
     std::vector<ChildText> children;
     for (HWND child = ::GetWindow(H(dialog), GW_CHILD); child != nullptr;

@@ -7,6 +7,7 @@
 
 #include "platform/NotifyWindow.h" // port::WindowHandle
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ WindowHandle ForegroundWindow();
 // call that changes nothing (no flags) succeeds exactly for an existing
 // icon. The owner window need not exist any more.
 bool NotifyIconExists(WindowHandle owner, unsigned id);
+
+// A window's extended style bits (WS_EX_*) and its owner (null for none).
+std::uint32_t WindowExStyle(WindowHandle window);
+WindowHandle WindowOwner(WindowHandle window);
 
 // One child window of a dialog: its id, class and text (asked for with
 // WM_GETTEXT, which the system carries across processes).

@@ -15,6 +15,9 @@
 //   reset | reg-int SECTION NAME | reg-set-int SECTION NAME VALUE | autostart
 //   add-account NAME USER PASSWORD SERVER SECURITY TYPE | markers | accounts
 //   wait-marker INDEX OLD TIMEOUT | now
+//   post-watch WIN MESSAGE WPARAM LPARAM CLASS TIMEOUT (posts, then watches
+//     a window of CLASS come and go: "HWND EXSTYLE OWNER VISIBLE L T R B",
+//     then "SEEN GONE" in ms after the post; 1 when it never came or stayed)
 //   texts WIN (a dialog's children: "ID CLASS TEXT", line breaks as "|")
 //   set-text WIN ID TEXT | set-check WIN ID 1|0 | select WIN ID INDEX
 //   (select tells the dialog with a posted selection-change command)
@@ -252,6 +255,55 @@ int Run(Win32Ui& ui, const std::string& command, const Args& args) {
             last = now;
             return false;
         });
+        return kYes;
+    }
+    if (command == "post-watch") {
+        // One process posts and watches: a window that lives half a second
+        // would be gone before a second driver had started.
+        Need(args, 6, "post-watch WIN MESSAGE WPARAM LPARAM CLASS TIMEOUT");
+        const WindowHandle target = window(0);
+        if (target == nullptr)
+            return kError;
+        const std::string className = args[4];
+        const long long timeoutMs = ToNumber(args[5]);
+        const auto posted = std::chrono::steady_clock::now();
+        const auto since = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - posted)
+                .count();
+        };
+        ui.PostMessage(target, static_cast<unsigned>(ToNumber(args[1])),
+                       static_cast<std::uintptr_t>(ToNumber(args[2])),
+                       static_cast<std::intptr_t>(ToNumber(args[3])));
+        WindowHandle found = nullptr;
+        const auto poll = [&] {
+            found = tavlo::uidriver::FindTopLevelWindowByClass(className);
+            return found != nullptr;
+        };
+        // Polled without sleeping: the window's whole life is short.
+        const auto deadline = posted + std::chrono::milliseconds(timeoutMs);
+        while (!poll() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        if (found == nullptr)
+            return kNo;
+        // Found while it is being made: it may show only a moment later.
+        const long long seen = since();
+        std::string look;
+        bool shown = false;
+        while (tavlo::uidriver::IsExistingWindow(found) &&
+               std::chrono::steady_clock::now() < deadline) {
+            if (look.empty() || (!shown && ui.IsWindowVisible(found))) {
+                shown = ui.IsWindowVisible(found);
+                look = Hex(found) + ' ' + std::to_string(tavlo::uidriver::WindowExStyle(found)) +
+                       ' ' + Hex(tavlo::uidriver::WindowOwner(found)) + ' ' + (shown ? "1" : "0") +
+                       ' ' + RectText(ui.GetWindowRect(found));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        std::cout << look << '\n';
+        if (tavlo::uidriver::IsExistingWindow(found))
+            return kNo;
+        std::cout << seen << ' ' << since() << '\n';
         return kYes;
     }
     if (command == "item-enabled") {
