@@ -34,7 +34,9 @@ public:
     bool IsMapped() const { return m_bMapped; }
 
 private:
-    std::intptr_t m_hMapping = 0; // the mapping object on Windows; unused on POSIX
+#ifdef _WIN32
+    std::intptr_t m_hMapping = 0; // the file-mapping object behind the view
+#endif
     void* m_pView = nullptr;
     std::uint64_t m_nSize = 0;
     bool m_bWritable = false;
