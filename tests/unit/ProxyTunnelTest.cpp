@@ -9,6 +9,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ struct TunnelCase {
     std::string expectedSent;     // the exact bytes the client sent
     std::string expectedUnread{}; // what the tunnel must leave unread
 };
+
+// ctest lists the case by its name, not by its bytes.
+void PrintTo(const TunnelCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 std::vector<TunnelCase> TunnelCases() {
     const int refusedByProxy = port::kErrBadNetResponse;
