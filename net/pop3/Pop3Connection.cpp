@@ -360,9 +360,9 @@ bool CPop3Connection::ConnectTransport(const std::string& host, int port, bool& 
     case 3: { // HTTP CONNECT
         std::string reply;
         if (tls)
-            handshakeOk = m_tls.ConnectThroughHttpProxy(host.c_str(), port, proxy, m_nProxyPort,
-                                                        reply, user, password, m_nReadTimeoutMs,
-                                                        agent);
+            handshakeOk =
+                m_tls.ConnectThroughHttpProxy(host.c_str(), port, proxy, m_nProxyPort, reply, user,
+                                              password, m_nReadTimeoutMs, agent);
         else
             m_socket.ConnectThroughHttpProxy(host.c_str(), port, proxy, m_nProxyPort, reply, user,
                                              password, m_nReadTimeoutMs, agent);

@@ -28,11 +28,22 @@ bool CSSLSocket::Handshake(const char* host, unsigned long timeoutMs) {
     return m_session.SetPeerHost(host) && m_session.Handshake(std::chrono::milliseconds(timeoutMs));
 }
 
+template <class Negotiate> void CSSLSocket::Tunnel(Negotiate negotiate) {
+    try {
+        negotiate();
+    } catch (CWSocketException*) {
+        // A failed tunnel has closed the socket; a session left bound to
+        // its descriptor number could reach whatever reuses it.
+        m_session.Close();
+        throw;
+    }
+}
+
 bool CSSLSocket::ConnectThroughSocks4(const char* host, int port, const char* proxyHost,
                                       int proxyPort, unsigned long timeoutMs) {
     if (m_pSocket == nullptr || !m_session.IsActive())
         return false;
-    m_pSocket->ConnectThroughSocks4(host, port, proxyHost, proxyPort, timeoutMs);
+    Tunnel([&] { m_pSocket->ConnectThroughSocks4(host, port, proxyHost, proxyPort, timeoutMs); });
     return Handshake(host, timeoutMs);
 }
 
@@ -41,7 +52,10 @@ bool CSSLSocket::ConnectThroughSocks5(const char* host, int port, const char* pr
                                       unsigned long timeoutMs) {
     if (m_pSocket == nullptr || !m_session.IsActive())
         return false;
-    m_pSocket->ConnectThroughSocks5(host, port, proxyHost, proxyPort, user, password, timeoutMs);
+    Tunnel([&] {
+        m_pSocket->ConnectThroughSocks5(host, port, proxyHost, proxyPort, user, password,
+                                        timeoutMs);
+    });
     return Handshake(host, timeoutMs);
 }
 
@@ -51,8 +65,10 @@ bool CSSLSocket::ConnectThroughHttpProxy(const char* host, int port, const char*
                                          const char* userAgent) {
     if (m_pSocket == nullptr || !m_session.IsActive())
         return false;
-    m_pSocket->ConnectThroughHttpProxy(host, port, proxyHost, proxyPort, reply, user, password,
-                                       timeoutMs, userAgent);
+    Tunnel([&] {
+        m_pSocket->ConnectThroughHttpProxy(host, port, proxyHost, proxyPort, reply, user, password,
+                                           timeoutMs, userAgent);
+    });
     return Handshake(host, timeoutMs);
 }
 

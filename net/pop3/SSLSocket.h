@@ -27,10 +27,9 @@ public:
                               unsigned long timeoutMs);
     bool ConnectThroughSocks5(const char* host, int port, const char* proxyHost, int proxyPort,
                               const char* user, const char* password, unsigned long timeoutMs);
-    bool ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost,
-                                 int proxyPort, std::string& reply, const char* user,
-                                 const char* password, unsigned long timeoutMs,
-                                 const char* userAgent);
+    bool ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost, int proxyPort,
+                                 std::string& reply, const char* user, const char* password,
+                                 unsigned long timeoutMs, const char* userAgent);
     // Bytes written, or -1 on failure.
     int Send(const void* data, std::size_t length);
     // Bytes read, 0 at the end of the stream, -1 on failure.
@@ -50,4 +49,7 @@ public:
 
 private:
     bool Handshake(const char* host, unsigned long timeoutMs);
+    // Runs a CWSocket tunnel; when it raises, the session goes before the
+    // exception passes on.
+    template <class Negotiate> void Tunnel(Negotiate negotiate);
 };

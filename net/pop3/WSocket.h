@@ -59,10 +59,9 @@ public:
     void ConnectThroughSocks5(const char* host, int port, const char* proxyHost, int proxyPort,
                               const char* user, const char* password, unsigned long timeoutMs);
     // reply receives the proxy's reply head. userAgent null: no User-Agent.
-    void ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost,
-                                 int proxyPort, std::string& reply, const char* user,
-                                 const char* password, unsigned long timeoutMs,
-                                 const char* userAgent);
+    void ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost, int proxyPort,
+                                 std::string& reply, const char* user, const char* password,
+                                 unsigned long timeoutMs, const char* userAgent);
 
     // The open socket, or none (the invalid handle).
     port::UniqueSocket m_hSocket;

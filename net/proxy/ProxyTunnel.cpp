@@ -116,9 +116,8 @@ bool HttpStatusAccepted(const std::string& reply) {
     if (blank == std::string::npos)
         return true;
     std::size_t i = blank + 1;
-    while (i < reply.size() &&
-           (reply[i] == ' ' || reply[i] == '\t' || reply[i] == '\n' || reply[i] == '\v' ||
-            reply[i] == '\f' || reply[i] == '\r'))
+    while (i < reply.size() && (reply[i] == ' ' || reply[i] == '\t' || reply[i] == '\n' ||
+                                reply[i] == '\v' || reply[i] == '\f' || reply[i] == '\r'))
         ++i;
     bool negative = false;
     if (i < reply.size() && (reply[i] == '+' || reply[i] == '-'))
@@ -235,8 +234,8 @@ int ProxyTunnel::Socks5(ProxyTransport& transport, const char* host, int port, c
     // The reply: VER, REP, RSV, ATYP, the bound address, the bound port. Only
     // the reply's own bytes are read: whatever the target sends right behind
     // it (a POP3 greeting may share its segment) stays for the session.
-    const std::unique_ptr<unsigned char[]> reply(new (std::nothrow)
-                                                     unsigned char[kSocks5ReplyBuffer]);
+    const std::unique_ptr<unsigned char[]> reply(
+        new (std::nothrow) unsigned char[kSocks5ReplyBuffer]);
     if (!reply)
         return port::kErrOutOfMemory;
     std::size_t have = 0;

@@ -25,11 +25,10 @@ namespace {
 using tavlo::test::MemoryProxyPeer;
 
 bool IsTunnelError(int code) {
-    const int known[] = {port::kErrTimeout,          port::kErrGracefulDisconnect,
-                         port::kErrBadNetResponse,   port::kErrInvalidParameter,
-                         port::kErrSocketConnRefused, port::kErrAccessDenied,
-                         port::kErrOutOfMemory,      port::kErrConnectionRefused,
-                         port::kErrMessageTooLong};
+    const int known[] = {
+        port::kErrTimeout,          port::kErrGracefulDisconnect, port::kErrBadNetResponse,
+        port::kErrInvalidParameter, port::kErrSocketConnRefused,  port::kErrAccessDenied,
+        port::kErrOutOfMemory,      port::kErrConnectionRefused,  port::kErrMessageTooLong};
     for (const int k : known) {
         if (code == k)
             return true;
@@ -58,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const int which = data[0] % 5;
     const std::size_t piece = data[1] == 0 ? 1 : data[1];
-    const auto atEnd = (data[2] & 1) != 0 ? MemoryProxyPeer::AtEnd::Close
-                                          : MemoryProxyPeer::AtEnd::Silence;
+    const auto atEnd =
+        (data[2] & 1) != 0 ? MemoryProxyPeer::AtEnd::Close : MemoryProxyPeer::AtEnd::Silence;
     const std::string input(reinterpret_cast<const char*>(data) + 3, size - 3);
     if (which == 4) {
         FuzzSetting(input);
@@ -87,12 +86,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         most = 2 + 2 + ProxyTunnel::kSocks5ReplyBuffer;
         break;
     default:
-        result = ProxyTunnel::HttpConnect(peer, "mail.example.org", 993, reply, "u", "p", 1,
-                                          "Tavlo");
+        result =
+            ProxyTunnel::HttpConnect(peer, "mail.example.org", 993, reply, "u", "p", 1, "Tavlo");
         most = ProxyTunnel::kMaxHttpReply;
         if (reply.size() > ProxyTunnel::kMaxHttpReply || reply.size() != peer.Taken())
             std::abort();
-        if (result == 0 && (reply.size() < 4 || reply.compare(reply.size() - 4, 4, "\r\n\r\n") != 0))
+        if (result == 0 &&
+            (reply.size() < 4 || reply.compare(reply.size() - 4, 4, "\r\n\r\n") != 0))
             std::abort();
         break;
     }

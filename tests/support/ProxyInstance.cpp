@@ -51,9 +51,9 @@ ProxyServer ProxyInstance::Server(const std::string& name) const {
     for (const char c : name)
         key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ProxyServer server;
-    server.kind = name == "socks4"   ? ProxyKind::Socks4
-                  : name == "http"   ? ProxyKind::HttpConnect
-                                     : ProxyKind::Socks5;
+    server.kind = name == "socks4" ? ProxyKind::Socks4
+                  : name == "http" ? ProxyKind::HttpConnect
+                                   : ProxyKind::Socks5;
     server.host = "127.0.0.1";
     server.port = std::atoi(Get(key + "_PORT").c_str());
     server.user = Get(key + "_USER");

@@ -97,8 +97,10 @@ TEST_F(ProxyDovecotTest, EveryProxyCarriesPop3Pop3sAndImaps) {
         const ProxyServer through = proxy.Server(name);
         ASSERT_NE(through.port, 0) << name;
         int error = 0;
-        EXPECT_TRUE(Pop3Through(through, false, server.Port("POP3"), error)) << name << " " << error;
-        EXPECT_TRUE(Pop3Through(through, true, server.Port("POP3S"), error)) << name << " " << error;
+        EXPECT_TRUE(Pop3Through(through, false, server.Port("POP3"), error))
+            << name << " " << error;
+        EXPECT_TRUE(Pop3Through(through, true, server.Port("POP3S"), error))
+            << name << " " << error;
         // The account dialog's Test button, as the "Proxy" setting drives it.
         EXPECT_TRUE(TestAccountSettings(Account("POP3", true, server.Port("POP3S")), through))
             << name;
@@ -124,8 +126,8 @@ TEST_F(ProxyDovecotTest, WrongProxyCredentialsReachNoAccount) {
         int expected;
     };
     const Case cases[] = {
-        {"socks5_auth", port::kErrAccessDenied},   // RFC 1929 status not 0
-        {"http", port::kErrConnectionRefused},     // 407
+        {"socks5_auth", port::kErrAccessDenied}, // RFC 1929 status not 0
+        {"http", port::kErrConnectionRefused},   // 407
     };
     for (const Case& c : cases) {
         ProxyServer through = proxy.Server(c.name);

@@ -185,7 +185,8 @@ TEST_F(ProxySocketTest, Pop3SessionGoesThroughTheTunnelOfItsProxyKind) {
     EXPECT_EQ(port::GetLastErrorValue(), port::kErrConnectionRefused);
     EXPECT_EQ(pop.m_socket.Handle(), port::kInvalidSocket);
     EXPECT_TRUE(refusing.WaitUntilFinished());
-    EXPECT_EQ(refusing.transcript(), (std::vector<std::string>{"CONNECT 10.0.0.1:110 HTTP/1.0", ""}));
+    EXPECT_EQ(refusing.transcript(),
+              (std::vector<std::string>{"CONNECT 10.0.0.1:110 HTTP/1.0", ""}));
 }
 
 // The IMAP family connects to the proxy, tunnels, and only then runs
