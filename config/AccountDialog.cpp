@@ -1,6 +1,7 @@
 #include "config/AccountDialog.h"
 
 #include "config/AccountStore.h"
+#include "config/ProxySetting.h"
 #include "controls/DialogLook.h"
 #include "core/ServerAddress.h"
 #include "net/Text.h"
@@ -75,7 +76,7 @@ std::string AccountFieldsProblem(const CAccount& account) {
     return std::string();
 }
 
-bool TestAccountSettings(const CAccount& account) {
+bool TestAccountSettings(const CAccount& account, const ProxyServer& proxy) {
     // A server text with a line break names no server; nothing is sent.
     if (text::HasLineBreakOrNul(account.m_strServer))
         return false;
@@ -87,6 +88,7 @@ bool TestAccountSettings(const CAccount& account) {
         auto client = std::make_unique<CUT_IMAP4Client>();
         if (tls)
             client->UseSecurePort();
+        client->SetProxy(proxy);
         if (!SplitServerAddress(account.m_strServer, client->GetPort(), host, port))
             return false;
         client->SetPort(port);
@@ -98,6 +100,7 @@ bool TestAccountSettings(const CAccount& account) {
     // The connection sends QUIT and disconnects when it goes.
     CPop3Connection connection;
     connection.m_bUseTls = tls ? 1 : 0;
+    UseProxy(connection, proxy);
     return connection.Connect(host, account.m_strUserName, account.m_strPassword, port);
 }
 
@@ -201,7 +204,7 @@ void ADD::OnTestAccount() {
     m_ui.SetCursor(m_ui.LoadSystemCursor(port::SystemCursor::Wait));
     CAccount account;
     ApplyTo(account);
-    const bool succeeded = TestAccountSettings(account);
+    const bool succeeded = TestAccountSettings(account, m_proxy);
     ShowMessage(AccountTestMessage(succeeded));
     m_ui.SetCursor(m_ui.LoadSystemCursor(port::SystemCursor::Arrow));
 }

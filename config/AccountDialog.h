@@ -11,6 +11,7 @@
 #include "config/Account.h"
 #include "controls/DialogLook.h"
 #include "controls/HyperLink.h"
+#include "net/proxy/ProxyTunnel.h"
 
 #include <cstdint>
 #include <memory>
@@ -52,7 +53,7 @@ inline constexpr const char* kImapWarningText =
 // (HOST:PORT). True when the server accepted the login. A user name,
 // password or server text holding CR, LF or NUL fails before anything is
 // sent.
-bool TestAccountSettings(const CAccount& account);
+bool TestAccountSettings(const CAccount& account, const ProxyServer& proxy = {});
 // What the dialog shows after the test.
 const char* AccountTestMessage(bool succeeded);
 
@@ -84,6 +85,8 @@ public:
     int m_nProvider = 0;
     CHyperLink m_link;
     int m_nAccountType = kTypePop3;
+    // The proxy the Test button connects through (the "Proxy" setting).
+    ProxyServer m_proxy;
 
 protected:
     bool OnInitDialog() override;

@@ -1,5 +1,6 @@
 #include "config/OptionsDialog.h"
 
+#include "config/ProxySetting.h"
 #include "config/Settings.h"
 #include "controls/DialogLook.h"
 #include "res/resource.h"
@@ -44,6 +45,7 @@ constexpr EditableSetting kEditableSettings[] = {
     {kValueMySound, EditableSetting::Kind::Media, 0, false},
     {kValueMyAnimation, EditableSetting::Kind::Media, 0, false},
     {kValueUpdateHost, EditableSetting::Kind::Host, 0, false},
+    {kValueProxy, EditableSetting::Kind::Proxy, 0, false},
 };
 
 // The default file of a media value, in the program's sub-folder.
@@ -156,6 +158,14 @@ std::string SettingValueInEffect(port::ProfileStore& store, const EditableSettin
         return store.GetString(kSectionApp, setting.name, DefaultMediaPath(setting.name, exePath));
     case EditableSetting::Kind::Host:
         return ReadUpdateHost(store);
+    case EditableSetting::Kind::Proxy: {
+        // The password is never shown; a text that does not parse means
+        // direct connections, shown as the empty text.
+        ProxyServer server;
+        if (!ParseProxySetting(store.GetString(kSectionApp, setting.name, std::string()), server))
+            return std::string();
+        return FormatProxySetting(server, true);
+    }
     }
     return std::string();
 }
@@ -185,6 +195,12 @@ std::string SettingValueProblem(const EditableSetting& setting, const std::strin
                    " takes HOST or HOST:PORT (port 1 to 65535), empty for the default";
         break;
     }
+    case EditableSetting::Kind::Proxy: {
+        ProxyServer server;
+        if (!ParseProxySetting(text, server))
+            return std::string(setting.name) + " takes " + kProxySettingForms;
+        break;
+    }
     }
     return std::string();
 }
@@ -203,6 +219,7 @@ bool StoreSetting(port::ProfileStore& store, const EditableSetting& setting,
     }
     case EditableSetting::Kind::Text:
     case EditableSetting::Kind::Host:
+    case EditableSetting::Kind::Proxy:
         return store.WriteString(kSectionApp, setting.name, text);
     case EditableSetting::Kind::Media:
         return WriteMedia(store, setting.name, text, exePath);

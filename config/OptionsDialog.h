@@ -61,7 +61,8 @@ void StoreOptions(port::ProfileStore& store, const OptionsValues& values,
                   const std::string& exePath, const std::function<void(bool)>& writeAutostart);
 
 // The values of section "App" that the dialog edits, one table for every
-// front end; last the update check's host, which no dialog edits.
+// front end; last the update check's host and the proxy, which no dialog
+// edits.
 struct EditableSetting {
     enum class Kind {
         Interval, // integer index 0 ... 29
@@ -69,6 +70,7 @@ struct EditableSetting {
         Text,     // any text
         Media,    // a path whose empty text stores the default file
         Host,     // HOST or HOST:PORT, the empty text meaning the maker's host
+        Proxy,    // a proxy URL (config/ProxySetting.h), empty for direct
     };
     const char* name;
     Kind kind;

@@ -1,6 +1,7 @@
 #include "core/VeskDlg.h"
 
 #include "config/AccountStore.h"
+#include "config/ProxySetting.h"
 #include "core/ServerAddress.h"
 #include "net/pop3/Pop3Connection.h"
 #include "res/resource.h"
@@ -86,6 +87,7 @@ int CVeskDlg::CheckPop3Account(CAccount& account) {
 
     CPop3Connection connection;
     connection.m_bUseTls = tls ? 1 : 0;
+    UseProxy(connection, ReadProxySetting(m_app.Profile()));
     // The result is not examined: after a failed connect every later
     // operation fails, so the account contributes nothing.
     connection.Connect(host, account.m_strUserName, account.m_strPassword, port);

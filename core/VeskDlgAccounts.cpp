@@ -2,6 +2,7 @@
 // Add, Delete and Edit buttons. The list box sorts its names while
 // m_accounts keeps insertion order (the occurrence rule, config/Occurrence.h).
 #include "config/AccountDialog.h"
+#include "config/ProxySetting.h"
 #include "core/VeskDlg.h"
 #include "res/resource.h"
 
@@ -26,6 +27,7 @@ void CVeskDlg::EnableAccountButtons(bool enable) {
 void CVeskDlg::OnAddAccount() {
     ADD dialog(m_ui, m_app.AppName(), m_hWnd);
     dialog.m_strCaption = kAddCaption;
+    dialog.m_proxy = ReadProxySetting(m_app.Profile());
     if (dialog.DoModal() != port::kIdOk)
         return;
 
@@ -80,6 +82,7 @@ void CVeskDlg::OnEditAccount() {
     ADD dialog(m_ui, m_app.AppName(), m_hWnd);
     dialog.m_strCaption = kEditCaption;
     dialog.LoadFrom(*shown);
+    dialog.m_proxy = ReadProxySetting(m_app.Profile());
     if (dialog.DoModal() != port::kIdOk) {
         m_ui.ListSetCurSel(m_hWnd, IDC_ACCOUNTS_LIST, item.index);
         return;

@@ -1,6 +1,7 @@
 // The IMAP branch of the check cycle: the number of unseen messages in INBOX
 // and, when there are any, its next unique identifier (RFC 3501 STATUS
 // UNSEEN and UIDNEXT) as the account's newest-message marker.
+#include "config/ProxySetting.h"
 #include "core/ServerAddress.h"
 #include "core/VeskDlg.h"
 #include "net/imap/UT_IMAP4Client.h"
@@ -22,6 +23,7 @@ int CVeskDlg::CheckImapAccount(CAccount& account) {
     auto client = std::make_unique<CUT_IMAP4Client>();
     if (tls)
         client->UseSecurePort();
+    client->SetProxy(ReadProxySetting(m_app.Profile()));
     MailboxStatus status; // all counters 0
 
     // A server text that names no usable port cannot be reached: it fails

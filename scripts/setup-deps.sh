@@ -21,6 +21,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libssl-dev openssl libcurl4-openssl-dev googletest libgtest-dev libgmock-dev
   dovecot-core dovecot-imapd dovecot-pop3d
+  dante-server microsocks tinyproxy
   python3 curl time procps dpkg-dev
   clang-14 libclang-rt-14-dev
 )
@@ -38,8 +39,8 @@ done
 if ((${#missing[@]})); then
   log "installing: ${missing[*]}"
   apt-get update -qq
-  # Dovecot's postinst wants to start a system service; there is none here,
-  # and our tests run their own private instances.
+  # Dovecot's and the proxies' postinst scripts want to start system
+  # services; there are none here, and our tests run private instances.
   printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
   chmod +x /usr/sbin/policy-rc.d
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

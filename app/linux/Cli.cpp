@@ -7,6 +7,7 @@
 #include "config/AccountStore.h"
 #include "config/BlockSenderDialog.h"
 #include "config/OptionsDialog.h"
+#include "config/ProxySetting.h"
 #include "config/Settings.h"
 #include "core/ServerAddress.h"
 #include "core/VeskApp.h"
@@ -70,7 +71,10 @@ const char* const kUsageText =
     "     effect); set stores one as the dialog's OK does: SearchForMail 0-29 (minutes - 1),\n"
     "     flags 0 or 1, an empty MySound/MyAnimation the default file, Autostart the\n"
     "     autostart entry at once. UpdateHost (HOST or HOST:PORT, empty for the maker's\n"
-    "     host) is where the update check asks.\n"
+    "     host) is where the update check asks. Proxy (socks4://HOST:PORT,\n"
+    "     socks5://[USER[:PASSWORD]@]HOST:PORT or http://[USER[:PASSWORD]@]HOST:PORT, user and\n"
+    "     password percent-encoded; empty for direct) is the proxy every POP3 and IMAP\n"
+    "     connection goes through; list shows its password as ****.\n"
     "update-check: \"Check For Tavlo Update\": asks UpdateHost over HTTP for the current\n"
     "     version and prints what the window's message box says; exits with 0 when the\n"
     "     server answered, 1 when it could not be reached (or answered with an error).\n"
@@ -383,7 +387,11 @@ private:
 class AccountDialogRun : public DialogRun<ADD> {
 public:
     AccountDialogRun(Session& session, const CAccount& account)
-        : DialogRun(session, IDD_ADD, [&account](ADD& dialog) { dialog.LoadFrom(account); }) {}
+        : DialogRun(session, IDD_ADD, [&account, &session](ADD& dialog) {
+              dialog.LoadFrom(account);
+              // As the window opens it: the Test button uses the "Proxy" setting.
+              dialog.m_proxy = ReadProxySetting(session.Store());
+          }) {}
 };
 
 int CommandAccountsTest(int argc, char** argv, std::ostream& out, std::ostream& err) {

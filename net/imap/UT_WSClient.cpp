@@ -3,6 +3,7 @@
 #include "net/imap/UT_DataSource.h"
 #include "net/imap/UT_Queue.h"
 #include "net/imap/UT_Text.h"
+#include "platform/Errors.h"
 #include "platform/NotifyWindow.h"
 #include "platform/SocketExtra.h"
 
@@ -147,21 +148,27 @@ ResultCode CUT_WSClient::ConnectTo(int port, const char* host, int timeoutSecond
     if (host == nullptr)
         return ReportResult(UT::NullArgument);
 
+    // Through a proxy the socket's peer is the proxy; the server is reached
+    // by the tunnel.
+    const bool proxied = !m_proxy.IsDirect();
+    const char* peer = proxied ? m_proxy.host.c_str() : host;
+    const int peerPort = proxied ? m_proxy.port : port;
+
     // The numeric address comes from the full host text, never from a cut
     // copy of it.
     std::uint32_t addr = 0;
-    if (port::ParseDottedIPv4(host, addr)) {
-        UT_CopyCut(m_szAddress, sizeof m_szAddress, host, kMaxAddressText);
-    } else if (ResolveHost(host, m_szAddress, sizeof m_szAddress) != UT::Success ||
+    if (port::ParseDottedIPv4(peer, addr)) {
+        UT_CopyCut(m_szAddress, sizeof m_szAddress, peer, kMaxAddressText);
+    } else if (ResolveHost(peer, m_szAddress, sizeof m_szAddress) != UT::Success ||
                !port::ParseDottedIPv4(m_szAddress, addr)) {
         return ReportResult(UT::HostUnresolved);
     }
-    if (!ValidPort(port))
+    if (!ValidPort(port) || !ValidPort(peerPort))
         return ReportResult(UT::ConnectFailed);
 
     m_nFamily = family;
     m_nSockType = type;
-    m_clientSocketAddr = MakeAddress(family, port, addr);
+    m_clientSocketAddr = MakeAddress(family, peerPort, addr);
 
     port::SocketHandle made = port::kInvalidSocket;
     if (MakeSocket(made, family, type, 0) != UT::Success)
@@ -175,7 +182,8 @@ ResultCode CUT_WSClient::ConnectTo(int port, const char* host, int timeoutSecond
         m_nBlockingMode = 1;
     }
 
-    if (port::SocketConnect(m_clientSocket.Get(), addr, static_cast<std::uint16_t>(port)) != 0) {
+    if (port::SocketConnect(m_clientSocket.Get(), addr, static_cast<std::uint16_t>(peerPort)) !=
+        0) {
         if (timeoutSeconds < 0 || !port::IsConnectInProgress(port::LastSocketError())) {
             AbandonSocket();
             return ReportResult(UT::ConnectFailed);
@@ -200,11 +208,32 @@ ResultCode CUT_WSClient::ConnectTo(int port, const char* host, int timeoutSecond
         m_nBlockingMode = 0;
     }
     ApplyTimeOuts();
-    m_nRemotePort = port;
+    m_nRemotePort = peerPort;
     std::uint32_t localAddr = 0;
     std::uint16_t localPort = 0;
     if (port::SocketLocalAddress(m_clientSocket.Get(), localAddr, localPort) == 0)
         m_nLocalPort = localPort;
+
+    if (proxied) {
+        // As ResolveHost reads it: in "name@host" the server is the part
+        // after the last at sign.
+        const char* target = host;
+        if (const char* at = std::strrchr(host, '@'); at != nullptr && at != host)
+            target = at + 1;
+        SocketProxyTransport transport(m_clientSocket.Get());
+        const unsigned long waitMs = timeoutSeconds >= 0
+                                         ? static_cast<unsigned long>(timeoutSeconds) * 1000
+                                         : static_cast<unsigned long>(m_nReceiveTimeOut);
+        const int failure = ProxyTunnel::Open(transport, m_proxy, target, port, waitMs);
+        if (failure != 0) {
+            AbandonSocket();
+            m_nRemotePort = 0;
+            m_nLocalPort = 0;
+            port::SetLastErrorValue(failure);
+            return ReportResult(failure == port::kErrTimeout ? UT::ConnectTimedOut
+                                                             : UT::ConnectFailed);
+        }
+    }
 
     const ResultCode rc = AfterConnect(m_clientSocket.Get(), host);
     if (rc != UT::Success) {

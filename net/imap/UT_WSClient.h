@@ -11,6 +11,7 @@
 
 #include "net/imap/ResultCode.h"
 #include "net/imap/UT_Socket.h"
+#include "net/proxy/ProxyTunnel.h"
 #include "platform/UniqueSocket.h"
 
 #include <cstddef>
@@ -48,6 +49,12 @@ public:
     // only the part after the last at sign). With timeoutSeconds >= 0 the
     // connect is non-blocking and waits that long; a negative value blocks.
     // Then AfterConnect runs; its failure closes the socket.
+    // With a proxy set (SetProxy), the socket connects to the proxy instead
+    // and a tunnel to host:port is negotiated before AfterConnect; the target
+    // name then goes to the proxy as it stands (SOCKS4 resolves it here). A
+    // failed negotiation closes the socket and gives UT::ConnectTimedOut
+    // when the proxy did not answer in time, else UT::ConnectFailed, with
+    // the reason in the thread's last-error value.
     virtual ResultCode ConnectTo(int port, const char* host, int timeoutSeconds = -1,
                                  int family = 2, int type = 1);
     // Binds to localAddress:localPort (any address when null or empty), then
@@ -162,6 +169,10 @@ public:
     // connected socket (UT::Failed, value unchanged, when the platform
     // refuses) and to every socket connected later.
     ResultCode SetSendTimeOut(int milliseconds);
+    // The proxy later connects go through; Direct (the default) connects
+    // straight to the server.
+    void SetProxy(const ProxyServer& proxy) { m_proxy = proxy; }
+    const ProxyServer& GetProxy() const { return m_proxy; }
     ResultCode SetReceiveTimeOut(int milliseconds);
     int GetSendTimeOut() const { return m_nSendTimeOut; }
     int GetReceiveTimeOut() const { return m_nReceiveTimeOut; }
@@ -202,6 +213,7 @@ protected:
     void* m_hWndNotify = nullptr;
     int m_nSendTimeOut = kDefaultTimeOutMs;
     int m_nReceiveTimeOut = kDefaultTimeOutMs;
+    ProxyServer m_proxy;
 
 private:
     template <class Sink>

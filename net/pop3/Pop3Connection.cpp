@@ -328,21 +328,46 @@ bool CPop3Connection::ConnectTransport(const std::string& host, int port, bool& 
     handshakeOk = true;
     if (!m_strBindAddress.empty())
         m_socket.Bind(m_strBindAddress.c_str());
+    const bool tls = m_bUseTls == 1;
+    // Credentials go only with a user name; the User-Agent only when set.
+    const char* user = m_strProxyUser.empty() ? nullptr : m_strProxyUser.c_str();
+    const char* password = m_strProxyUser.empty() ? nullptr : m_strProxyPassword.c_str();
+    const char* agent = m_strUserAgent.empty() ? nullptr : m_strUserAgent.c_str();
+    const char* proxy = m_strProxyHost.c_str();
     switch (m_nProxyKind) {
     case 0:
-        if (m_bUseTls == 1)
+        if (tls)
             handshakeOk = m_tls.Connect(host.c_str(), port, m_nReadTimeoutMs);
         else
             m_socket.Connect(host.c_str(), port);
         return true;
     case 1: // SOCKS4
+        if (tls)
+            handshakeOk = m_tls.ConnectThroughSocks4(host.c_str(), port, proxy, m_nProxyPort,
+                                                     m_nReadTimeoutMs);
+        else
+            m_socket.ConnectThroughSocks4(host.c_str(), port, proxy, m_nProxyPort,
+                                          m_nReadTimeoutMs);
+        return true;
     case 2: // SOCKS5 (RFC 1928, RFC 1929)
-    case 3: // HTTP CONNECT
-        // Tunnels are not available in this build. Failing is honest;
-        // connecting directly instead would bypass the proxy the caller
-        // asked for.
-        port::SetLastErrorValue(port::kErrProtocolNotSupported);
-        return false;
+        if (tls)
+            handshakeOk = m_tls.ConnectThroughSocks5(host.c_str(), port, proxy, m_nProxyPort, user,
+                                                     password, m_nReadTimeoutMs);
+        else
+            m_socket.ConnectThroughSocks5(host.c_str(), port, proxy, m_nProxyPort, user, password,
+                                          m_nReadTimeoutMs);
+        return true;
+    case 3: { // HTTP CONNECT
+        std::string reply;
+        if (tls)
+            handshakeOk =
+                m_tls.ConnectThroughHttpProxy(host.c_str(), port, proxy, m_nProxyPort, reply, user,
+                                              password, m_nReadTimeoutMs, agent);
+        else
+            m_socket.ConnectThroughHttpProxy(host.c_str(), port, proxy, m_nProxyPort, reply, user,
+                                             password, m_nReadTimeoutMs, agent);
+        return true;
+    }
     default:
         return true; // an unknown kind connects nothing; the greeting read fails
     }

@@ -84,8 +84,9 @@ public:
     std::string m_strLastReply;
     std::uint32_t m_nReadTimeoutMs = 5000; // for each chunk of a reply
     int m_bUseTls = 0;                     // 1: TLS from the first byte
-    // 0 direct; 1 SOCKS4, 2 SOCKS5, 3 HTTP CONNECT (not available in this
-    // build: Connect fails); other values connect nothing.
+    // 0 direct; 1 SOCKS4, 2 SOCKS5, 3 HTTP CONNECT through m_strProxyHost:
+    // m_nProxyPort (net/proxy/ProxyTunnel.h); other values connect nothing.
+    // Proxy credentials go only with a non-empty m_strProxyUser.
     int m_nProxyKind = 0;
     std::string m_strProxyHost;
     int m_nProxyPort = 1080;

@@ -19,8 +19,57 @@ bool CSSLSocket::Connect(const char* host, int port, unsigned long timeoutMs) {
     if (m_pSocket == nullptr || !m_session.IsActive())
         return false;
     m_pSocket->Connect(host, port); // its exceptions are the caller's
-    // A certificate that fails verification fails the handshake itself.
+    return Handshake(host, timeoutMs);
+}
+
+bool CSSLSocket::Handshake(const char* host, unsigned long timeoutMs) {
+    // A certificate that fails verification fails the handshake itself. The
+    // peer is the mail server, never the proxy in between.
     return m_session.SetPeerHost(host) && m_session.Handshake(std::chrono::milliseconds(timeoutMs));
+}
+
+template <class Negotiate> void CSSLSocket::Tunnel(Negotiate negotiate) {
+    try {
+        negotiate();
+    } catch (CWSocketException*) {
+        // A failed tunnel has closed the socket; a session left bound to
+        // its descriptor number could reach whatever reuses it.
+        m_session.Close();
+        throw;
+    }
+}
+
+bool CSSLSocket::ConnectThroughSocks4(const char* host, int port, const char* proxyHost,
+                                      int proxyPort, unsigned long timeoutMs) {
+    if (m_pSocket == nullptr || !m_session.IsActive())
+        return false;
+    Tunnel([&] { m_pSocket->ConnectThroughSocks4(host, port, proxyHost, proxyPort, timeoutMs); });
+    return Handshake(host, timeoutMs);
+}
+
+bool CSSLSocket::ConnectThroughSocks5(const char* host, int port, const char* proxyHost,
+                                      int proxyPort, const char* user, const char* password,
+                                      unsigned long timeoutMs) {
+    if (m_pSocket == nullptr || !m_session.IsActive())
+        return false;
+    Tunnel([&] {
+        m_pSocket->ConnectThroughSocks5(host, port, proxyHost, proxyPort, user, password,
+                                        timeoutMs);
+    });
+    return Handshake(host, timeoutMs);
+}
+
+bool CSSLSocket::ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost,
+                                         int proxyPort, std::string& reply, const char* user,
+                                         const char* password, unsigned long timeoutMs,
+                                         const char* userAgent) {
+    if (m_pSocket == nullptr || !m_session.IsActive())
+        return false;
+    Tunnel([&] {
+        m_pSocket->ConnectThroughHttpProxy(host, port, proxyHost, proxyPort, reply, user, password,
+                                           timeoutMs, userAgent);
+    });
+    return Handshake(host, timeoutMs);
 }
 
 int CSSLSocket::Send(const void* data, std::size_t length) {

@@ -21,6 +21,15 @@ public:
     // Connects the socket, then performs the TLS handshake, which must be
     // complete within timeoutMs.
     bool Connect(const char* host, int port, unsigned long timeoutMs = 5000);
+    // The CWSocket tunnels, then the handshake with host as the peer, as
+    // Connect does it. The socket's exceptions pass through.
+    bool ConnectThroughSocks4(const char* host, int port, const char* proxyHost, int proxyPort,
+                              unsigned long timeoutMs);
+    bool ConnectThroughSocks5(const char* host, int port, const char* proxyHost, int proxyPort,
+                              const char* user, const char* password, unsigned long timeoutMs);
+    bool ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost, int proxyPort,
+                                 std::string& reply, const char* user, const char* password,
+                                 unsigned long timeoutMs, const char* userAgent);
     // Bytes written, or -1 on failure.
     int Send(const void* data, std::size_t length);
     // Bytes read, 0 at the end of the stream, -1 on failure.
@@ -37,4 +46,10 @@ public:
     // Close closes through CWSocket.
     TlsChannel m_session;
     CWSocket* m_pSocket = nullptr;
+
+private:
+    bool Handshake(const char* host, unsigned long timeoutMs);
+    // Runs a CWSocket tunnel; when it raises, the session goes before the
+    // exception passes on.
+    template <class Negotiate> void Tunnel(Negotiate negotiate);
 };

@@ -1,6 +1,7 @@
 // Blocking IPv4 TCP client socket over the socket port.
 #include "net/pop3/WSocket.h"
 
+#include "net/proxy/ProxyTunnel.h"
 #include "platform/Errors.h"
 
 #include <cstdint>
@@ -100,4 +101,42 @@ bool CWSocket::IsReadable(unsigned long timeoutMs) {
 
 int CWSocket::Close() {
     return m_hSocket.Close();
+}
+
+namespace {
+
+// After the proxy connect every failure closes the socket before it is
+// raised.
+void FinishTunnel(CWSocket& socket, int code) {
+    if (code == 0)
+        return;
+    socket.Close();
+    ThrowSocketError(code);
+}
+
+} // namespace
+
+void CWSocket::ConnectThroughSocks4(const char* host, int port, const char* proxyHost,
+                                    int proxyPort, unsigned long timeoutMs) {
+    Connect(proxyHost, proxyPort);
+    SocketProxyTransport transport(Handle());
+    FinishTunnel(*this, ProxyTunnel::Socks4(transport, host, port, timeoutMs));
+}
+
+void CWSocket::ConnectThroughSocks5(const char* host, int port, const char* proxyHost,
+                                    int proxyPort, const char* user, const char* password,
+                                    unsigned long timeoutMs) {
+    Connect(proxyHost, proxyPort);
+    SocketProxyTransport transport(Handle());
+    FinishTunnel(*this, ProxyTunnel::Socks5(transport, host, port, user, password, timeoutMs));
+}
+
+void CWSocket::ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost,
+                                       int proxyPort, std::string& reply, const char* user,
+                                       const char* password, unsigned long timeoutMs,
+                                       const char* userAgent) {
+    Connect(proxyHost, proxyPort);
+    SocketProxyTransport transport(Handle());
+    FinishTunnel(*this, ProxyTunnel::HttpConnect(transport, host, port, reply, user, password,
+                                                 timeoutMs, userAgent));
 }

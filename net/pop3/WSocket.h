@@ -50,6 +50,19 @@ public:
     int Close();
     port::SocketHandle Handle() const { return m_hSocket.Get(); }
 
+    // Connect to the proxy (its failure raised unchanged), then negotiate a
+    // tunnel to host:port (net/proxy/ProxyTunnel.h); a failed negotiation
+    // closes the socket and raises its code. Each reply byte is waited for
+    // at most timeoutMs. user null or empty: no credentials.
+    void ConnectThroughSocks4(const char* host, int port, const char* proxyHost, int proxyPort,
+                              unsigned long timeoutMs);
+    void ConnectThroughSocks5(const char* host, int port, const char* proxyHost, int proxyPort,
+                              const char* user, const char* password, unsigned long timeoutMs);
+    // reply receives the proxy's reply head. userAgent null: no User-Agent.
+    void ConnectThroughHttpProxy(const char* host, int port, const char* proxyHost, int proxyPort,
+                                 std::string& reply, const char* user, const char* password,
+                                 unsigned long timeoutMs, const char* userAgent);
+
     // The open socket, or none (the invalid handle).
     port::UniqueSocket m_hSocket;
 };

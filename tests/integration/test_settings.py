@@ -19,7 +19,8 @@ sys.path.insert(0, HERE)
 import test_check_pop3 as cli  # noqa: E402  (the data folder and its tavlo runs)
 
 NAMES = ["SearchForMail", "Sound", "Animate", "Autostart", "CheckForUpdates",
-         "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation", "UpdateHost"]
+         "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation", "UpdateHost",
+         "Proxy"]
 
 
 def text(data):
@@ -50,7 +51,7 @@ class SettingsCommandsTest(cli.TavloTestCase):
             ("CheckForUpdates", "1"), ("AutostartEmailProgram", "0"), ("MyMailClient", ""),
             ("MySound", os.path.join(folder, "Sound", "Pling.wav")),
             ("MyAnimation", os.path.join(folder, "Animation", "Tavlo.scr")),
-            ("UpdateHost", "www.tavlo.se")])
+            ("UpdateHost", "www.tavlo.se"), ("Proxy", "")])
 
     def test_set_values_are_listed_and_kept(self):
         cases = [("SearchForMail", "29"), ("SearchForMail", "0"), ("Sound", "0"),

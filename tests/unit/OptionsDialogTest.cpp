@@ -358,7 +358,7 @@ TEST(OptionsHelpers, EditableValuesTheirEffectAndTheirChecks) {
         names.push_back(s.name);
     EXPECT_EQ(names, (Lines{"SearchForMail", "Sound", "Animate", "Autostart", "CheckForUpdates",
                             "AutostartEmailProgram", "MyMailClient", "MySound", "MyAnimation",
-                            "UpdateHost"}));
+                            "UpdateHost", "Proxy"}));
     EXPECT_EQ(FindEditableSetting("Minimized"), nullptr);
 
     const std::string exe = "C:\\Apps\\Tavlo\\Tavlo.exe";
