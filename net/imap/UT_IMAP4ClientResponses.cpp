@@ -383,9 +383,8 @@ void CUT_IMAP4Client::HandleResponseLine(const char* line) {
             m_pending.expunged.push_back(number);
         }
     } else if (EqualsNoCase(word1, "SEARCH")) {
-        const std::string_view numbers = imap::TextAfterToken(reply, kLineDelimiters, 1);
-        std::string token;
-        for (int i = 0; imap::TokenAt(numbers, kLineDelimiters, i, token); ++i)
+        imap::TokenReader numbers(imap::TextAfterToken(reply, kLineDelimiters, 1), kLineDelimiters);
+        for (std::string_view token; numbers.Next(token);)
             m_searchResults.push_back(imap::ParseNumber(token));
     } else if (untagged && EqualsNoCase(word2, "FETCH")) {
         ParseFetchLine(line);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -79,6 +80,30 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"abcdef", " ", 0, 7, 0, 0, "abcdef"},                         // fits exactly
         TokenCase{"abc", "", 0, 64, 0, 1, ""},                                  // no delimiters
         TokenCase{"", " ", 0, 64, 0, 1, ""}));
+
+TEST(ImapTokenReaderTest, WalksTheTokensOfGetTokenInOrder) {
+    const std::string_view text = "  * STATUS \"My Box\"  (UNSEEN 3)\r\n";
+    for (const char quote : {'\0', '"'}) {
+        imap::TokenReader tokens(text, " \r\n", quote);
+        std::string_view token;
+        int index = 0;
+        for (; tokens.Next(token); ++index) {
+            char expected[64];
+            ASSERT_EQ(imap::GetToken(std::string(text).c_str(), " \r\n", index, expected,
+                                     sizeof expected, quote),
+                      0);
+            EXPECT_EQ(token, expected) << "token " << index;
+        }
+        EXPECT_EQ(index, quote == '\0' ? 6 : 5);
+        EXPECT_TRUE(tokens.Rest().empty());
+        EXPECT_FALSE(tokens.Next(token));
+    }
+
+    imap::TokenReader tokens("* SEARCH 2 5", " ");
+    ASSERT_TRUE(tokens.Skip(2));
+    EXPECT_EQ(tokens.Rest(), " 2 5");
+    EXPECT_FALSE(tokens.Skip(3));
+}
 
 TEST(ImapGetTokenTest, MissingTextGivesOne) {
     char out[8] = "keep";
@@ -407,6 +432,58 @@ TEST_F(ImapReplyTest, SearchReplyLongerThanOnePieceIsReadWhole) {
     // The reply stream is still in step.
     EXPECT_EQ(client->KeepAlive(), UT::Success);
     EXPECT_EQ(client->LastResponseText(), "NOOP completed\r\n");
+}
+
+// Replies of a hostile server that parsers scanning each line from its
+// start for every token took seconds (minutes under ASan) to read: 4000
+// lines of nearly 1000 bytes, each made of hundreds of tokens, within the
+// reply cap.
+std::string ManyLines(const std::string& head, const std::string& token, int tokens,
+                      const std::string& tail) {
+    std::string line = head;
+    for (int i = 0; i < tokens; ++i)
+        line += token;
+    line += tail;
+    std::string reply;
+    reply.reserve(line.size() * 4000);
+    for (int i = 0; i < 4000; ++i)
+        reply += line;
+    return reply;
+}
+
+TEST_F(ImapReplyTest, StatusRepliesOfManyItemsAreReadWhole) {
+    const std::string reply =
+        ManyLines("* STATUS INBOX (", "X ", 480, "UNSEEN 7)\r\n") + "A0002 OK done\r\n";
+    ASSERT_GT(reply.size(), 3'900'000u);
+    ASSERT_LT(reply.size(), static_cast<std::size_t>(CUT_IMAP4Client::kMaxReplyBytes));
+    Open(Exchange(2, "STATUS \"INBOX\" (UNSEEN)", reply));
+    MailboxStatus status{"stale", 1, 1, 1, 1, 1};
+    ASSERT_EQ(client->QueryMailboxStatus("INBOX", "UNSEEN", status), UT::Success);
+    EXPECT_EQ(status.name, "INBOX");
+    EXPECT_EQ(status.unseen, 7);
+    EXPECT_EQ(status.messages, 0);
+    EXPECT_EQ(status.uidNext, 0);
+}
+
+TEST_F(ImapReplyTest, SearchRepliesOfManyNumbersAreReadWhole) {
+    const std::string reply =
+        ManyLines("* SEARCH", " 1", 490, " 2\r\n") + "A0003 OK SEARCH completed\r\n";
+    ASSERT_GT(reply.size(), 3'900'000u);
+    ASSERT_LT(reply.size(), static_cast<std::size_t>(CUT_IMAP4Client::kMaxReplyBytes));
+    OpenSelected(Exchange(3, "SEARCH ALL", reply));
+    ASSERT_EQ(client->SearchMessages("ALL", nullptr, false), UT::Success);
+    ASSERT_EQ(client->SearchResultCount(), 4000 * 491);
+    int ones = 0;
+    int twos = 0;
+    for (int i = 0; i < client->SearchResultCount(); ++i) {
+        int number = 0;
+        ASSERT_EQ(client->GetSearchResult(i, number), UT::Success);
+        (number == 1 ? ones : twos) += 1;
+        if (i % 491 == 490)
+            ASSERT_EQ(number, 2) << "the last number of line " << i / 491;
+    }
+    EXPECT_EQ(ones, 4000 * 490);
+    EXPECT_EQ(twos, 4000);
 }
 
 TEST_F(ImapReplyTest, SearchReplyOverTheLineCapFailsTheCommand) {
