@@ -628,6 +628,45 @@ TEST_F(ImapReplyTest, SearchAndListRepliesFillTheirLists) {
     EXPECT_EQ(client->GetListEntry(2, name, delimiter, attributes), UT::IndexOutOfRange);
 }
 
+// RFC 3501 section 4.3: a mailbox name may come as a literal, whose bytes
+// follow the line; it is the name, and the stream stays in step.
+TEST_F(ImapReplyTest, ListNameGivenAsALiteralIsTheLiteralsText) {
+    const std::string longName(40000, 'n'); // over the in-memory literal size
+    OpenSelected(Join({Exchange(3, "LIST \"\" \"*\"",
+                                "* LIST (\\Noinferiors) NIL {5}\r\nDraft\r\n"
+                                "* LIST () \"/\" {14}\r\nMy \"Box\" {3}\r\n\r\n"
+                                "* LSUB (\\Marked) \".\" {0}\r\n\r\n"
+                                "* LIST () \"/\" {40000}\r\n" +
+                                    longName +
+                                    "\r\n"
+                                    "* LIST () \"/\" INBOX\r\n"
+                                    "A0003 OK LIST completed\r\n"),
+                       Exchange(4, "NOOP", "A0004 OK NOOP completed\r\n")}));
+    ASSERT_EQ(client->ListMailboxes("", "*"), UT::Success);
+    ASSERT_EQ(client->ListEntryCount(), 5);
+    struct Expected {
+        const char* name;
+        const char* delimiter;
+        int attributes;
+    };
+    const Expected expected[] = {{"Draft", "NIL", MailboxAttribute::NoInferiors},
+                                 {"My \"Box\" {3}\r\n", "/", 0},
+                                 {"", ".", MailboxAttribute::Marked},
+                                 {"", "/", 0}, // too long to be kept: dropped, not cut
+                                 {"INBOX", "/", 0}};
+    for (int i = 0; i < 5; ++i) {
+        const char* name = nullptr;
+        const char* delimiter = nullptr;
+        int attributes = -1;
+        ASSERT_EQ(client->GetListEntry(i, name, delimiter, attributes), UT::Success);
+        EXPECT_STREQ(name, expected[i].name) << "entry " << i;
+        EXPECT_STREQ(delimiter, expected[i].delimiter) << "entry " << i;
+        EXPECT_EQ(attributes, expected[i].attributes) << "entry " << i;
+    }
+    EXPECT_EQ(client->KeepAlive(), UT::Success);
+    EXPECT_EQ(client->LastResponseText(), "NOOP completed\r\n");
+}
+
 const char* kFetchLine = "FETCH 1 (RFC822.SIZE FLAGS UID INTERNALDATE BODY.PEEK[])";
 
 TEST_F(ImapReplyTest, FetchReadsItemsAndASmallLiteralIntoMemory) {
