@@ -210,7 +210,11 @@ std::string NameKey(std::string_view name) {
 }
 
 std::string SectionKey(bool ours, std::string_view name) {
-    return (ours ? "1" : "0") + NameKey(name);
+    // Appended, not a literal before a std::string: GCC 12 at -O3 warns
+    // falsely (-Wrestrict) about that.
+    std::string key(1, ours ? '1' : '0');
+    key += NameKey(name);
+    return key;
 }
 
 FileProfileSection* FindSection(FileProfileDocument& document, bool ours, std::string_view name) {
