@@ -29,31 +29,13 @@ bool FindToken(std::string_view text, std::string_view delimiters, int index, ch
                std::size_t& start, std::size_t& length) {
     if (index < 0)
         return false;
-    bool quoted = false;
-    int current = -1;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        // Skip a run of delimiters (a quote is never skipped).
-        while (i < text.size() && IsDelimiter(text[i], delimiters) &&
-               !(quote != '\0' && text[i] == quote))
-            ++i;
-        if (i >= text.size())
-            break;
-        const std::size_t begin = i;
-        while (i < text.size()) {
-            if (quote != '\0' && text[i] == quote)
-                quoted = !quoted;
-            else if (!quoted && IsDelimiter(text[i], delimiters))
-                break;
-            ++i;
-        }
-        if (++current == index) {
-            start = begin;
-            length = i - begin;
-            return true;
-        }
-    }
-    return false;
+    TokenReader tokens(text, delimiters, quote);
+    std::string_view token;
+    if (!tokens.Skip(index) || !tokens.Next(token))
+        return false;
+    start = static_cast<std::size_t>(token.data() - text.data());
+    length = token.size();
+    return true;
 }
 
 std::string_view Trim(std::string_view text) {
@@ -112,8 +94,8 @@ constexpr AttributeName kAttributeNames[] = {
 
 int AttributeBits(std::string_view list) {
     int bits = 0;
-    std::string token;
-    for (int i = 0; TokenAt(list, "()\\ \r\n", i, token); ++i)
+    TokenReader tokens(list, "()\\ \r\n");
+    for (std::string_view token; tokens.Next(token);)
         for (const AttributeName& a : kAttributeNames)
             if (EqualsNoCase(token, a.name))
                 bits |= a.bit;
@@ -136,6 +118,39 @@ void SetNextTagValue(int value) {
 
 int PeekNextTagValue() {
     return g_nextTag.load();
+}
+
+bool TokenReader::Next(std::string_view& token) {
+    const std::size_t size = m_text.size();
+    std::size_t i = m_position;
+    // Skip a run of delimiters (a quote is never skipped).
+    while (i < size && IsDelimiter(m_text[i], m_delimiters) &&
+           !(m_quote != '\0' && m_text[i] == m_quote))
+        ++i;
+    if (i >= size) {
+        m_position = size;
+        return false;
+    }
+    const std::size_t begin = i;
+    bool quoted = false;
+    while (i < size) {
+        if (m_quote != '\0' && m_text[i] == m_quote)
+            quoted = !quoted;
+        else if (!quoted && IsDelimiter(m_text[i], m_delimiters))
+            break;
+        ++i;
+    }
+    m_position = i;
+    token = m_text.substr(begin, i - begin);
+    return true;
+}
+
+bool TokenReader::Skip(int count) {
+    std::string_view token;
+    for (int i = 0; i < count; ++i)
+        if (!Next(token))
+            return false;
+    return true;
 }
 
 bool TokenAt(std::string_view text, std::string_view delimiters, int index, std::string& out,
@@ -202,8 +217,8 @@ void ParseFlagList(std::string_view text, int& bitsOut, std::string* keywordsOut
     bitsOut = 0;
     if (keywordsOut != nullptr)
         keywordsOut->clear();
-    std::string token;
-    for (int i = 0; TokenAt(text, "\\ \r\n", i, token); ++i) {
+    TokenReader tokens(text, "\\ \r\n");
+    for (std::string_view token; tokens.Next(token);) {
         bool known = false;
         for (const FlagName& f : kFlagNames) {
             if (EqualsNoCase(token, f.read)) {
@@ -253,15 +268,15 @@ void ParseStatusLine(std::string_view line, MailboxStatus& status) {
         {"UNSEEN", &MailboxStatus::unseen},           {"UIDNEXT", &MailboxStatus::uidNext},
         {"UIDVALIDITY", &MailboxStatus::uidValidity},
     };
-    std::string token;
-    for (int i = 0; TokenAt(items, kItemDelimiters, i, token); ++i) {
+    TokenReader tokens(items, kItemDelimiters);
+    for (std::string_view token; tokens.Next(token);) {
         for (const Item& item : kItems) {
             if (!EqualsNoCase(token, item.name))
                 continue;
-            std::string number;
-            if (TokenAt(items, kItemDelimiters, i + 1, number))
+            // The number is consumed with its name.
+            std::string_view number;
+            if (tokens.Next(number))
                 status.*item.field = ParseNumber(number);
-            ++i; // the number is consumed with its name
             break;
         }
     }

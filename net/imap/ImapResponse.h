@@ -23,6 +23,28 @@ void SetNextTagValue(int value);
 // The value the next tag will be made from.
 int PeekNextTagValue();
 
+// Reads the tokens of a text one after the other (the tokens of GetToken).
+// Each Next costs only the bytes it passes over, so a walk over all tokens
+// is linear in the text; asking GetToken or TokenAt for index 0, 1, 2, ...
+// would rescan the text from its start every time.
+class TokenReader {
+public:
+    TokenReader(std::string_view text, std::string_view delimiters, char quote = '\0')
+        : m_text(text), m_delimiters(delimiters), m_quote(quote) {}
+    // The next token, or false at the end of the text.
+    bool Next(std::string_view& token);
+    // Passes over the next count tokens; false when fewer are left.
+    bool Skip(int count);
+    // The text after the last token read.
+    std::string_view Rest() const { return m_text.substr(m_position); }
+
+private:
+    std::string_view m_text;
+    std::string_view m_delimiters;
+    char m_quote;
+    std::size_t m_position = 0;
+};
+
 // The text after the token with the 0-based index (empty when there is no
 // such token): "* SEARCH 2 5" after token 1 is " 2 5".
 std::string_view TextAfterToken(std::string_view text, std::string_view delimiters, int index);

@@ -273,6 +273,11 @@ private:
     // ("{n}\r\n"), when it does; the rest of the reply line that follows the
     // literal is then a continuation.
     void SkipTrailingLiteral(const char* line);
+    // Receives the literal that line announces at its end into text
+    // (emptied; it stays empty for a literal over kMaxMemoryLiteral bytes,
+    // which is received and dropped). False, with nothing read and text
+    // unchanged, when the line announces none or there is no connection.
+    bool ReadTrailingLiteralInto(const char* line, std::string& text);
     // Closes a connection whose reply stream can no longer be read in step;
     // a fault other than UT::Success becomes the result of the waiting
     // command.

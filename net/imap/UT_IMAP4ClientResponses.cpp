@@ -202,6 +202,24 @@ void CUT_IMAP4Client::SkipTrailingLiteral(const char* line) {
         m_bLineContinues = true; // the rest of the reply line follows the literal
 }
 
+bool CUT_IMAP4Client::ReadTrailingLiteralInto(const char* line, std::string& text) {
+    const long long length = text::TrailingLiteralLength(line);
+    if (length < 0 || !IsConnected())
+        return false;
+    // A name longer than a literal kept in memory is no name: it is
+    // received and dropped, and the text stays empty.
+    text.clear();
+    const std::unique_ptr<CUT_DataSource> source =
+        ReceiveLiteral(length, length <= kMaxMemoryLiteral);
+    if (source == nullptr)
+        return true;
+    if (IsConnected())
+        m_bLineContinues = true; // the rest of the reply line follows the literal
+    if (const auto* kept = dynamic_cast<const CUT_BufferDataSource*>(source.get()))
+        text.assign(kept->GetBuffer(), kept->GetLength());
+    return true;
+}
+
 CUT_DataSource* CUT_IMAP4Client::ReadLiteral(const char* text) {
     if (text == nullptr)
         return nullptr;
@@ -383,9 +401,8 @@ void CUT_IMAP4Client::HandleResponseLine(const char* line) {
             m_pending.expunged.push_back(number);
         }
     } else if (EqualsNoCase(word1, "SEARCH")) {
-        const std::string_view numbers = imap::TextAfterToken(reply, kLineDelimiters, 1);
-        std::string token;
-        for (int i = 0; imap::TokenAt(numbers, kLineDelimiters, i, token); ++i)
+        imap::TokenReader numbers(imap::TextAfterToken(reply, kLineDelimiters, 1), kLineDelimiters);
+        for (std::string_view token; numbers.Next(token);)
             m_searchResults.push_back(imap::ParseNumber(token));
     } else if (untagged && EqualsNoCase(word2, "FETCH")) {
         ParseFetchLine(line);
@@ -394,6 +411,10 @@ void CUT_IMAP4Client::HandleResponseLine(const char* line) {
         imap::ParseStatusLine(reply, m_mailboxStatus);
     } else if (EqualsNoCase(word1, "LIST") || EqualsNoCase(word1, "LSUB")) {
         m_listEntries.push_back(imap::ParseListLine(reply));
+        // RFC 3501 section 4.3: a name that is no atom or quoted string
+        // comes as a literal, the last thing on the line; its bytes follow.
+        if (ReadTrailingLiteralInto(line, m_listEntries.back().name))
+            return;
     } else if (EqualsNoCase(word1, "FLAGS")) {
         std::string flags;
         if (imap::TokenAt(reply, "()\r\n", 1, flags)) {

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,10 +24,16 @@ struct FileProfileSection {
     // written between the brackets.
     std::string name;
     std::vector<FileProfileValue> values;
+    // Where each value is, by its name in ASCII lower case: a file of many
+    // values is read in time linear in its size, not quadratic.
+    std::unordered_map<std::string, std::size_t> valueIndex;
 };
 
 struct FileProfileDocument {
     std::vector<FileProfileSection> sections;
+    // Where each section is, by "1" (ours) or "0" and its name in ASCII
+    // lower case.
+    std::unordered_map<std::string, std::size_t> sectionIndex;
 };
 
 const char* const FileProfileStore::kHeader = "Tavlo Settings Version 1";
@@ -194,32 +201,48 @@ bool ParseDword(std::string_view digits, std::uint32_t& number) {
     return true;
 }
 
+// Names compare ASCII case-insensitively: equal names have equal keys.
+std::string NameKey(std::string_view name) {
+    std::string key(name);
+    for (char& c : key)
+        c = AsciiLower(c);
+    return key;
+}
+
+std::string SectionKey(bool ours, std::string_view name) {
+    // Appended, not a literal before a std::string: GCC 12 at -O3 warns
+    // falsely (-Wrestrict) about that.
+    std::string key(1, ours ? '1' : '0');
+    key += NameKey(name);
+    return key;
+}
+
 FileProfileSection* FindSection(FileProfileDocument& document, bool ours, std::string_view name) {
-    for (auto& section : document.sections)
-        if (section.ours == ours && SameName(section.name, name))
-            return &section;
-    return nullptr;
+    const auto found = document.sectionIndex.find(SectionKey(ours, name));
+    return found == document.sectionIndex.end() ? nullptr : &document.sections[found->second];
 }
 
 FileProfileSection& SectionFor(FileProfileDocument& document, bool ours, std::string name) {
     if (FileProfileSection* found = FindSection(document, ours, name))
         return *found;
-    document.sections.push_back(FileProfileSection{ours, std::move(name), {}});
+    document.sectionIndex.emplace(SectionKey(ours, name), document.sections.size());
+    document.sections.push_back(FileProfileSection{ours, std::move(name), {}, {}});
     return document.sections.back();
 }
 
 // A later value of the same name replaces the data and keeps the place (and
 // the spelling) of the first.
 void SetValue(FileProfileSection& section, FileProfileValue value) {
-    for (auto& existing : section.values) {
-        if (SameName(existing.name, value.name)) {
-            existing.isInt = value.isInt;
-            existing.number = value.number;
-            existing.text = std::move(value.text);
-            return;
-        }
+    const auto [place, added] =
+        section.valueIndex.emplace(NameKey(value.name), section.values.size());
+    if (added) {
+        section.values.push_back(std::move(value));
+        return;
     }
-    section.values.push_back(std::move(value));
+    FileProfileValue& existing = section.values[place->second];
+    existing.isInt = value.isInt;
+    existing.number = value.number;
+    existing.text = std::move(value.text);
 }
 
 bool ParseValue(std::string_view line, FileProfileValue& value, std::string& what) {
@@ -255,7 +278,7 @@ bool ParseValue(std::string_view line, FileProfileValue& value, std::string& wha
 
 bool Parse(const std::string& content, const std::string& keyPrefix, FileProfileDocument& document,
            ParseError& error) {
-    document.sections.clear();
+    document = FileProfileDocument{};
     const std::string ourKeyStart = keyPrefix + "\\";
     FileProfileSection* current = nullptr;
     std::size_t start = 0;
@@ -343,11 +366,8 @@ const FileProfileValue* FindValue(FileProfileDocument& document, const std::stri
     const FileProfileSection* found = FindSection(document, true, UpToZero(section));
     if (found == nullptr)
         return nullptr;
-    const std::string wanted = UpToZero(name);
-    for (const auto& value : found->values)
-        if (SameName(value.name, wanted))
-            return &value;
-    return nullptr;
+    const auto value = found->valueIndex.find(NameKey(UpToZero(name)));
+    return value == found->valueIndex.end() ? nullptr : &found->values[value->second];
 }
 
 std::string ErrorText() {
@@ -401,7 +421,7 @@ bool FileProfileStore::SetAside(std::size_t line, const std::string& what) {
 }
 
 bool FileProfileStore::Load(FileProfileDocument& document, bool lockHeld) {
-    document.sections.clear();
+    document = FileProfileDocument{};
     std::string content;
     switch (ReadWholeFile(m_filePath, content)) {
     case FileReadResult::Missing:
@@ -418,7 +438,7 @@ bool FileProfileStore::Load(FileProfileDocument& document, bool lockHeld) {
         m_lastProblem.clear();
         return true;
     }
-    document.sections.clear();
+    document = FileProfileDocument{};
     if (!lockHeld) {
         // A writer may be replacing the file this moment: look again while
         // holding the writers' lock before anything is set aside.

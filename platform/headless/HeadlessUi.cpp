@@ -3,8 +3,10 @@
 #include "platform/CaseFold.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace port::headless {
@@ -375,8 +377,15 @@ class HeadlessPicture final : public Picture {
 public:
     HeadlessPicture(int number, Size pixels) : m_number(number), m_pixels(pixels) {}
     Size HimetricSize() const override {
-        // 96 pixels per inch, 2540 hundredths of a millimetre per inch.
-        return Size{(m_pixels.cx * 2540 + 48) / 96, (m_pixels.cy * 2540 + 48) / 96};
+        // 96 pixels per inch, 2540 hundredths of a millimetre per inch. A
+        // BMP header may declare any 32-bit size: counted in 64 bits and
+        // held at the int range.
+        const auto himetric = [](int pixels) {
+            const std::int64_t value = (std::int64_t{pixels} * 2540 + 48) / 96;
+            return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
+                                                             std::numeric_limits<int>::max()));
+        };
+        return Size{himetric(m_pixels.cx), himetric(m_pixels.cy)};
     }
     int Number() const { return m_number; }
 
@@ -1543,7 +1552,14 @@ std::unique_ptr<Picture> HeadlessUi::LoadPicture(const std::string& bytes) {
     } else if (bytes.size() >= 26 && bytes.compare(0, 2, "BM") == 0) {
         std::int32_t header[2] = {};
         std::memcpy(header, bytes.data() + 18, sizeof header);
-        declared = Size{header[0], header[1] < 0 ? -header[1] : header[1]};
+        // A top-down bitmap declares a negative height; the most negative
+        // one has no positive counterpart and is taken as the largest.
+        const std::int32_t height = header[1] >= 0
+                                        ? header[1]
+                                        : (header[1] == std::numeric_limits<std::int32_t>::min()
+                                               ? std::numeric_limits<std::int32_t>::max()
+                                               : -header[1]);
+        declared = Size{header[0], height};
     }
     if (declared && m_pictureFilter && !m_pictureFilter(bytes))
         declared.reset();

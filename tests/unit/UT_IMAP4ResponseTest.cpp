@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -79,6 +80,30 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"abcdef", " ", 0, 7, 0, 0, "abcdef"},                         // fits exactly
         TokenCase{"abc", "", 0, 64, 0, 1, ""},                                  // no delimiters
         TokenCase{"", " ", 0, 64, 0, 1, ""}));
+
+TEST(ImapTokenReaderTest, WalksTheTokensOfGetTokenInOrder) {
+    const std::string_view text = "  * STATUS \"My Box\"  (UNSEEN 3)\r\n";
+    for (const char quote : {'\0', '"'}) {
+        imap::TokenReader tokens(text, " \r\n", quote);
+        std::string_view token;
+        int index = 0;
+        for (; tokens.Next(token); ++index) {
+            char expected[64];
+            ASSERT_EQ(imap::GetToken(std::string(text).c_str(), " \r\n", index, expected,
+                                     sizeof expected, quote),
+                      0);
+            EXPECT_EQ(token, expected) << "token " << index;
+        }
+        EXPECT_EQ(index, quote == '\0' ? 6 : 5);
+        EXPECT_TRUE(tokens.Rest().empty());
+        EXPECT_FALSE(tokens.Next(token));
+    }
+
+    imap::TokenReader tokens("* SEARCH 2 5", " ");
+    ASSERT_TRUE(tokens.Skip(2));
+    EXPECT_EQ(tokens.Rest(), " 2 5");
+    EXPECT_FALSE(tokens.Skip(3));
+}
 
 TEST(ImapGetTokenTest, MissingTextGivesOne) {
     char out[8] = "keep";
@@ -409,6 +434,53 @@ TEST_F(ImapReplyTest, SearchReplyLongerThanOnePieceIsReadWhole) {
     EXPECT_EQ(client->LastResponseText(), "NOOP completed\r\n");
 }
 
+// Replies of a hostile server that parsers scanning each line from its
+// start for every token took seconds (minutes under ASan) to read: 4000
+// lines of nearly 1000 bytes, each made of hundreds of tokens, within the
+// reply cap.
+std::string ManyLines(const std::string& head, const std::string& token, int tokens,
+                      const std::string& tail) {
+    std::string line = head;
+    for (int i = 0; i < tokens; ++i)
+        line += token;
+    line += tail;
+    std::string reply;
+    reply.reserve(line.size() * 4000);
+    for (int i = 0; i < 4000; ++i)
+        reply += line;
+    return reply;
+}
+
+TEST_F(ImapReplyTest, StatusRepliesOfManyItemsAreReadWhole) {
+    const std::string reply =
+        ManyLines("* STATUS INBOX (", "X ", 480, "UNSEEN 7)\r\n") + "A0002 OK done\r\n";
+    ASSERT_GT(reply.size(), 3'900'000u);
+    ASSERT_LT(reply.size(), static_cast<std::size_t>(CUT_IMAP4Client::kMaxReplyBytes));
+    Open(Exchange(2, "STATUS \"INBOX\" (UNSEEN)", reply));
+    MailboxStatus status{"stale", 1, 1, 1, 1, 1};
+    ASSERT_EQ(client->QueryMailboxStatus("INBOX", "UNSEEN", status), UT::Success);
+    EXPECT_EQ(status.name, "INBOX");
+    EXPECT_EQ(status.unseen, 7);
+    EXPECT_EQ(status.messages, 0);
+    EXPECT_EQ(status.uidNext, 0);
+}
+
+TEST_F(ImapReplyTest, SearchRepliesOfManyNumbersAreReadWhole) {
+    const std::string reply =
+        ManyLines("* SEARCH", " 1", 490, " 2\r\n") + "A0003 OK SEARCH completed\r\n";
+    ASSERT_GT(reply.size(), 3'900'000u);
+    ASSERT_LT(reply.size(), static_cast<std::size_t>(CUT_IMAP4Client::kMaxReplyBytes));
+    OpenSelected(Exchange(3, "SEARCH ALL", reply));
+    ASSERT_EQ(client->SearchMessages("ALL", nullptr, false), UT::Success);
+    ASSERT_EQ(client->SearchResultCount(), 4000 * 491);
+    for (int i = 0; i < client->SearchResultCount(); ++i) {
+        int number = 0;
+        ASSERT_EQ(client->GetSearchResult(i, number), UT::Success);
+        // Each line is 490 ones and a two.
+        ASSERT_EQ(number, i % 491 == 490 ? 2 : 1) << "number " << i;
+    }
+}
+
 TEST_F(ImapReplyTest, SearchReplyOverTheLineCapFailsTheCommand) {
     std::string reply = SearchReply(20000); // over 100 KiB
     ASSERT_GT(reply.size(), static_cast<std::size_t>(CUT_IMAP4Client::kMaxLineBytes));
@@ -549,6 +621,45 @@ TEST_F(ImapReplyTest, SearchAndListRepliesFillTheirLists) {
     EXPECT_EQ(copy.attributes, 0);
     EXPECT_EQ(client->CopyListEntry(0, nullptr), UT::NullArgument);
     EXPECT_EQ(client->GetListEntry(2, name, delimiter, attributes), UT::IndexOutOfRange);
+}
+
+// RFC 3501 section 4.3: a mailbox name may come as a literal, whose bytes
+// follow the line; it is the name, and the stream stays in step.
+TEST_F(ImapReplyTest, ListNameGivenAsALiteralIsTheLiteralsText) {
+    const std::string longName(40000, 'n'); // over the in-memory literal size
+    OpenSelected(Join({Exchange(3, "LIST \"\" \"*\"",
+                                "* LIST (\\Noinferiors) NIL {5}\r\nDraft\r\n"
+                                "* LIST () \"/\" {14}\r\nMy \"Box\" {3}\r\n\r\n"
+                                "* LSUB (\\Marked) \".\" {0}\r\n\r\n"
+                                "* LIST () \"/\" {40000}\r\n" +
+                                    longName +
+                                    "\r\n"
+                                    "* LIST () \"/\" INBOX\r\n"
+                                    "A0003 OK LIST completed\r\n"),
+                       Exchange(4, "NOOP", "A0004 OK NOOP completed\r\n")}));
+    ASSERT_EQ(client->ListMailboxes("", "*"), UT::Success);
+    ASSERT_EQ(client->ListEntryCount(), 5);
+    struct Expected {
+        const char* name;
+        const char* delimiter;
+        int attributes;
+    };
+    const Expected expected[] = {{"Draft", "NIL", MailboxAttribute::NoInferiors},
+                                 {"My \"Box\" {3}\r\n", "/", 0},
+                                 {"", ".", MailboxAttribute::Marked},
+                                 {"", "/", 0}, // too long to be kept: dropped, not cut
+                                 {"INBOX", "/", 0}};
+    for (int i = 0; i < 5; ++i) {
+        const char* name = nullptr;
+        const char* delimiter = nullptr;
+        int attributes = -1;
+        ASSERT_EQ(client->GetListEntry(i, name, delimiter, attributes), UT::Success);
+        EXPECT_STREQ(name, expected[i].name) << "entry " << i;
+        EXPECT_STREQ(delimiter, expected[i].delimiter) << "entry " << i;
+        EXPECT_EQ(attributes, expected[i].attributes) << "entry " << i;
+    }
+    EXPECT_EQ(client->KeepAlive(), UT::Success);
+    EXPECT_EQ(client->LastResponseText(), "NOOP completed\r\n");
 }
 
 const char* kFetchLine = "FETCH 1 (RFC822.SIZE FLAGS UID INTERNALDATE BODY.PEEK[])";
