@@ -168,6 +168,9 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
         return false;
     reply.length = 0;
     reply.Bytes()[0] = '\0';
+    // A one-line reply has no status line to look for.
+    bool statusLineSeen = terminator == kLineEnd;
+    std::size_t statusSearchedTo = 0; // the status line's end is not before
     for (;;) {
         if (reply.length >= terminator.size() && reply.Text().ends_with(terminator)) {
             reply.length -= terminator.size();
@@ -175,13 +178,20 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
         }
         // A negative reply is one line (RFC 1939, 3), also where a positive
         // one would go on: waiting for the end of a listing or a message
-        // that never comes would stall until the time-out.
-        if (terminator != kLineEnd) {
-            const std::size_t lineEnd = reply.Text().find(kLineEnd);
-            if (lineEnd != std::string_view::npos && !IsPositive(reply.Text())) {
-                reply.length = lineEnd;
-                break;
+        // that never comes would stall until the time-out. Only the bytes
+        // new since the last look are searched (one back, for a CR that
+        // ended the last chunk), so a huge status line is searched once.
+        if (!statusLineSeen) {
+            const std::size_t lineEnd =
+                reply.Text().find(kLineEnd, statusSearchedTo > 0 ? statusSearchedTo - 1 : 0);
+            if (lineEnd != std::string_view::npos) {
+                if (!IsPositive(reply.Text())) {
+                    reply.length = lineEnd;
+                    break;
+                }
+                statusLineSeen = true;
             }
+            statusSearchedTo = reply.length;
         }
         if (reply.length >= maxLength) {
             port::SetLastErrorValue(port::kErrMessageTooLong);

@@ -667,6 +667,28 @@ TEST_F(Pop3ConnectionTest, ListingOfBlankRunsIsParsedInOnePass) {
     ExpectScriptRan(server);
 }
 
+TEST_F(Pop3ConnectionTest, LongStatusLinesOfListingsAreSearchedOnce) {
+    // The line end of the status line is looked for in new bytes only; a
+    // refusal of that length is still cut at its line end.
+    const std::string words(std::size_t{8} << 20, 'w');
+    ScriptedServer server(Session(
+        {Step::Expect("STAT"), Step::Send("+OK 1 5\r\n"), Step::Expect("LIST"),
+         Step::Send(MultiLine("+OK " + words, "1 5")), Step::Expect("UIDL"),
+         Step::Send("-ERR " + words + "\r\n")}));
+    ASSERT_TRUE(Connect(server));
+    std::uint32_t size = 0;
+    ASSERT_TRUE(pop.GetMessageSize(1, size));
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(pop.m_sizeList, std::vector<std::uint32_t>{5});
+    std::string id;
+    port::SetLastErrorValue(kUntouched);
+    EXPECT_FALSE(pop.GetMessageId(1, id));
+    EXPECT_EQ(port::GetLastErrorValue(), port::kErrProtocolNotSupported);
+    EXPECT_EQ(pop.LastReply().substr(0, 6), "-ERR w");
+    pop.Disconnect();
+    ExpectScriptRan(server);
+}
+
 TEST_F(Pop3ConnectionTest, ListingOfTensOfMegabytesIsReadWhole) {
     // 500,000 UIDL lines of about 50 bytes, 25 MB: the buffer starts at its
     // first-size bound and must grow many times.
