@@ -386,7 +386,6 @@ TEST(MapFileDataSourceTest, GrowsAsItIsWrittenAndEndsAtTheContent) {
     const std::string big = Pattern(20000);
     ASSERT_EQ(source.Write(big.data(), big.size()), 20000);
     EXPECT_EQ(source.GetLength(), 20000u);
-    EXPECT_EQ(FileSizeOf(source.GetPath()), 20000);
 
     // Many small writes past the end.
     std::string expected = big;
