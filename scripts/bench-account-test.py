@@ -34,7 +34,7 @@ sys.path.insert(0, HERE)
 
 import dovecot_harness as harness  # noqa: E402
 
-from bench_support import bench_pop3 as bench  # noqa: E402
+import bench_support as bench  # noqa: E402
 open_server = bench.open_server
 close_server = bench.close_server
 

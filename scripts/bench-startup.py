@@ -2,7 +2,7 @@
 """Start-up and idle figures of `tavlo run` and of tavlo.exe under Wine.
 
     scripts/bench-startup.py [--tavlo build/linux/tavlo] [--exe build/mingw/tavlo.exe]
-                             [--runs 5] [--idle 60]
+                             [--runs 5] [--idle 60] [--watch MINUTES [--sample 10]] [--no-wine]
 
 Prints, asserts nothing:
 - start to tray icon, `tavlo run`: from the process start to its first
@@ -12,8 +12,14 @@ Prints, asserts nothing:
   for notification-area icons when no tray manager runs ("Wine System
   Tray"), polled with xdotool every 20 ms on a private Xvfb; the wineserver
   and the prefix are warm, so the figure is the program's own start-up;
-- resident memory of `tavlo run` idle between checks (VmRSS, /proc), after
-  its first check has run;
+- resident memory of `tavlo run` idle between checks, after its first
+  check has run, from /proc/PID/smaps_rollup: private (Private_Dirty: the
+  heap, stacks and written data only this process holds; its anonymous part
+  shown too), shared (Shared_Clean + Shared_Dirty: mostly pages of shared
+  libraries that other processes map as well) and the program's own clean
+  file pages (Private_Clean), next to VmRSS;
+- with --watch MINUTES: the same figures over that many minutes of 1-minute
+  checks (SearchForMail 0), sampled every --sample minutes;
 - wake-ups while idle: voluntary context switches of all its threads
   (/proc/PID/task/*/status) over --idle seconds, per minute.
 
@@ -69,12 +75,23 @@ def voluntary_switches(pid):
     return total
 
 
-def rss_kib(pid, field="VmRSS"):
-    with open("/proc/%d/status" % pid) as f:
+def memory_kib(pid):
+    """The smaps_rollup fields of the process, in KiB."""
+    fields = {}
+    with open("/proc/%d/smaps_rollup" % pid) as f:
         for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1])
-    return 0
+            parts = line.split()
+            if len(parts) == 3 and parts[2] == "kB":
+                fields[parts[0].rstrip(":")] = int(parts[1])
+    return fields
+
+
+def memory_text(pid):
+    m = memory_kib(pid)
+    return ("private %.2f MB (anonymous %.2f MB), shared %.2f MB, own clean file pages %.2f MB; "
+            "RSS %.2f MB" % (m.get("Private_Dirty", 0) / 1024, m.get("Anonymous", 0) / 1024,
+                             (m.get("Shared_Clean", 0) + m.get("Shared_Dirty", 0)) / 1024,
+                             m.get("Private_Clean", 0) / 1024, m.get("Rss", 0) / 1024))
 
 
 def closed_port():
@@ -110,7 +127,7 @@ def add_account(tavlo, home):
     return cleanup, what
 
 
-def bench_linux(tavlo, runs, idle):
+def bench_linux(tavlo, runs, idle, watch=0, sample=10):
     home = tempfile.mkdtemp(prefix="tavlo-bench-home-")
     cleanup = lambda: None  # noqa: E731
     try:
@@ -124,22 +141,34 @@ def bench_linux(tavlo, runs, idle):
                                 1000 * max(times), runs))
 
         cleanup, what = add_account(tavlo, home)
+        if watch:
+            subprocess.run([tavlo, "settings", "set", "SearchForMail", "0"], env=env_for(home),
+                           check=True, capture_output=True)
+        launched = time.monotonic()
         _seconds, process = start_to_tray(tavlo, home)
         # The first check runs 5.3 s after start; let it and the popup finish.
         time.sleep(9)
-        rss = rss_kib(process.pid)
-        anon = rss_kib(process.pid, "RssAnon")
+        first = memory_text(process.pid)
         before = voluntary_switches(process.pid)
         time.sleep(idle)
         after = voluntary_switches(process.pid)
-        rss_after = rss_kib(process.pid)
-        stop(process)
+        later = memory_text(process.pid)
         print("tavlo run, idle between checks (%s):" % what)
-        print("  resident memory: %.1f MB after the first check (%.1f MB of it private, the rest "
-              "pages of shared libraries), %.1f MB %d s later"
-              % (rss / 1024, anon / 1024, rss_after / 1024, idle))
+        print("  memory after the first check: %s" % first)
+        print("  memory %d s later:            %s" % (idle, later))
         print("  wake-ups: %d voluntary context switches in %d s (%.1f per minute)"
               % (after - before, idle, (after - before) * 60.0 / idle))
+        if watch:
+            # Checks every minute from the start; samples fall between them.
+            print("  %d minutes of 1-minute checks:" % watch, flush=True)
+            elapsed = 0
+            while elapsed < watch:
+                step = min(sample, watch - elapsed)
+                time.sleep(step * 60)
+                elapsed += step
+                print("  %5.1f min after start: %s" % ((time.monotonic() - launched) / 60,
+                                                      memory_text(process.pid)), flush=True)
+        stop(process)
     finally:
         cleanup()
         shutil.rmtree(home, ignore_errors=True)
@@ -217,13 +246,18 @@ def main():
     parser.add_argument("--exe", default=os.path.join(REPO, "build", "mingw", "tavlo.exe"))
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--idle", type=int, default=60)
+    parser.add_argument("--watch", type=int, default=0,
+                        help="minutes of 1-minute checks to watch memory over (0: none)")
+    parser.add_argument("--sample", type=int, default=10, help="minutes between samples")
+    parser.add_argument("--no-wine", action="store_true", help="skip tavlo.exe under Wine")
     args = parser.parse_args()
     if not os.access(args.tavlo, os.X_OK):
         print("bench-startup.py: no tavlo at %s (cmake --build --preset linux)" % args.tavlo,
               file=sys.stderr)
         return 2
-    bench_linux(os.path.abspath(args.tavlo), args.runs, args.idle)
-    bench_wine(os.path.abspath(args.exe), args.runs)
+    bench_linux(os.path.abspath(args.tavlo), args.runs, args.idle, args.watch, args.sample)
+    if not args.no_wine:
+        bench_wine(os.path.abspath(args.exe), args.runs)
     return 0
 
 

@@ -132,21 +132,21 @@ private:
     bool m_bOwnsBuffer;
 };
 
-// A source in a memory-mapped file that grows as it is written. Made with an
-// initial size (0: the file's size) and a path; without a path it takes a new
-// temporary file in the platform's temporary folder whose name starts with
-// "Map" and deletes it when destroyed.
+// A source in a file that grows as it is written, read through a memory
+// mapping. Made with an initial size (kept for clones) and a path; without a
+// path it takes a new temporary file in the platform's temporary folder
+// whose name starts with "Map" and deletes it when destroyed.
 //
-// Open: read maps the file as it is, read-only; write and append map the
-// file larger by one growth step (an eighth of the size, at least 4096
-// bytes). A Write past the mapped size maps the file again, larger by the
-// data's length plus 101 bytes or by the growth step, whichever is larger.
-// Close flushes, unmaps and cuts the file to the content length. Seek from
-// the end counts backwards, as for the memory source.
+// Open: read maps the file as it is, read-only. Write (which empties the
+// file) and append map nothing: bytes go to the file with plain writes, so
+// a source of any size holds no more memory than the caller's block, and
+// nothing forces the data to disk (a temporary file is deleted long before
+// the system would write it out). Reads while writing read the file. Close
+// unmaps and closes. Seek from the end counts backwards, as for the memory
+// source.
 class CUT_MapFileDataSource : public CUT_DataSource {
 public:
     static constexpr std::size_t kPathSize = 260;
-    static constexpr std::uint64_t kMinGrowthStep = 4096;
 
     explicit CUT_MapFileDataSource(std::uint64_t initialSize = 0, const char* path = nullptr,
                                    const char* name = nullptr);
@@ -164,20 +164,25 @@ public:
     const char* GetPath() const { return m_szPath; }
     const char* GetName() const { return m_szName; }
     std::uint64_t GetLength() const { return m_nLength; }
+    // The bytes mapped now: the file's length in read mode, 0 otherwise.
     std::uint64_t GetMappedSize() const { return m_view.Size(); }
     bool IsOpen() const { return m_hFile != port::kInvalidFile; }
 
 private:
-    bool Remap(std::uint64_t size);
+    // Reads up to size bytes at the position from the file (write and
+    // append modes); the count, or -1.
+    long ReadFileAt(char* buffer, std::size_t size);
     bool CopyContentTo(CUT_MapFileDataSource& target);
 
     char m_szPath[kPathSize] = {};
     char m_szName[kPathSize] = {};
     port::FileHandle m_hFile = port::kInvalidFile;
-    port::MappedFile m_view; // the mapping object, the view and its size
+    port::MappedFile m_view; // read mode: the mapping object, the view and its size
     std::uint64_t m_nPosition = 0;
     std::uint64_t m_nLength = 0;
-    std::uint64_t m_nGrowthStep = kMinGrowthStep;
+    // Where the file's own offset stands (write and append modes), so that
+    // consecutive writes need no seek; -1 when unknown.
+    long long m_nFileOffset = -1;
     int m_nOpenMode = -1; // -1 while closed
     bool m_bDeleteOnDestroy = false;
     std::uint64_t m_nSize; // the size given when made

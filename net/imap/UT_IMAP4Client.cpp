@@ -219,25 +219,31 @@ void CUT_IMAP4Client::KeepAliveLoop(int interval) {
         }
     }
     OnKeepAliveEnd();
-    m_bKeepAliveRunning.store(false);
+    {
+        // Under the lock, so that EndKeepAlive cannot miss the wake-up
+        // between testing the flag and starting to wait.
+        std::lock_guard<std::mutex> lock(m_keepAliveMutex);
+        m_bKeepAliveRunning.store(false);
+    }
+    m_keepAliveWake.notify_all();
 }
 
 void CUT_IMAP4Client::EndKeepAlive() {
     if (!m_keepAliveThread.joinable())
         return;
+    // The thread wakes at once from its sleep, unless it is inside a NOOP
+    // exchange; give that the time it may take, then cut the connection
+    // under it so that its reads end. The thread signals its end on the
+    // same condition: waiting for it costs no polling.
+    bool ended = false;
     {
-        std::lock_guard<std::mutex> lock(m_keepAliveMutex);
+        std::unique_lock<std::mutex> lock(m_keepAliveMutex);
         m_bStopKeepAlive = true;
+        m_keepAliveWake.notify_all();
+        ended = m_keepAliveWake.wait_for(lock, std::chrono::milliseconds(30000),
+                                         [this] { return !m_bKeepAliveRunning.load(); });
     }
-    m_keepAliveWake.notify_all();
-    // The thread sees the request within its one-second sleep, unless it is
-    // inside a NOOP exchange; give that the time it may take, then cut the
-    // connection under it so that its reads end.
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(30000);
-    while (m_bKeepAliveRunning.load() && Clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (m_bKeepAliveRunning.load()) {
+    if (!ended) {
         const port::SocketHandle socket = GetSocket();
         if (socket != port::kInvalidSocket)
             port::SocketShutdown(socket, port::ShutdownHow::Both);

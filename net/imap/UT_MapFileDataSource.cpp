@@ -1,4 +1,4 @@
-// CUT_MapFileDataSource: a data source in a growable memory-mapped file.
+// CUT_MapFileDataSource: a data source in a growable file, mapped for reading.
 #include "net/imap/UT_DataSource.h"
 #include "net/imap/UT_Text.h"
 #include "platform/Files.h"
@@ -7,16 +7,16 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 namespace {
 
 // Far beyond any mail literal; keeps every size computation below in range.
-constexpr std::uint64_t kMaxMapSize = std::uint64_t{1} << 48;
-
-std::uint64_t GrowthStepFor(std::uint64_t size) {
-    return std::max(size / 8, CUT_MapFileDataSource::kMinGrowthStep);
-}
+constexpr std::uint64_t kMaxFileSize = std::uint64_t{1} << 48;
+// Block of a copy between two sources.
+constexpr std::size_t kCopyBlock = std::size_t{64} << 10;
 
 } // namespace
 
@@ -65,17 +65,18 @@ bool CUT_MapFileDataSource::CopyContentTo(CUT_MapFileDataSource& target) {
     const bool wasOpen = IsOpen();
     if (!wasOpen && Open(kOpenRead) != 0)
         return false;
+    const std::uint64_t kept = m_nPosition;
+    m_nPosition = 0;
     bool ok = target.Open(kOpenWrite) == 0;
-    std::uint64_t done = 0;
-    while (ok && done < m_nLength) {
-        const std::size_t chunk =
-            static_cast<std::size_t>(std::min<std::uint64_t>(m_nLength - done, INT_MAX));
-        const int n = target.Write(m_view.Data() + done, chunk);
-        ok = n == static_cast<int>(chunk);
-        done += chunk;
+    std::unique_ptr<char[]> block(ok ? new (std::nothrow) char[kCopyBlock + 1] : nullptr);
+    ok = ok && block != nullptr;
+    while (ok && m_nPosition < m_nLength) {
+        const int n = Read(block.get(), kCopyBlock + 1);
+        ok = n > 0 && target.Write(block.get(), static_cast<std::size_t>(n)) == n;
     }
     if (target.Close() != 0)
         ok = false;
+    m_nPosition = kept;
     if (!wasOpen)
         Close();
     return ok;
@@ -94,39 +95,29 @@ int CUT_MapFileDataSource::Open(int mode) {
         mode == kOpenRead ? port::FileCreation::OpenExisting : port::FileCreation::OpenAlways);
     if (file == port::kInvalidFile)
         return -1;
-    const long long fileSize = port::FileSize(file);
-    if (fileSize < 0 || static_cast<std::uint64_t>(fileSize) > kMaxMapSize) {
+    long long fileSize = port::FileSize(file);
+    if (fileSize < 0 || static_cast<std::uint64_t>(fileSize) > kMaxFileSize) {
         port::FileClose(file);
         return -1;
     }
-
-    // Read maps the file as it is: setting its end to the size given when
-    // made would append bytes that were never written.
-    const std::uint64_t size = m_nSize > 0 ? m_nSize : static_cast<std::uint64_t>(fileSize);
-    std::uint64_t mapSize = static_cast<std::uint64_t>(fileSize);
-    std::uint64_t length = static_cast<std::uint64_t>(fileSize);
-    m_nGrowthStep = GrowthStepFor(size);
-    if (mode != kOpenRead) {
-        if (mode == kOpenWrite) {
-            length = 0;
-            mapSize = size + m_nGrowthStep;
-        } else {
-            mapSize = std::max<std::uint64_t>(size, length) + m_nGrowthStep;
-        }
-        if (mapSize > kMaxMapSize ||
-            port::FileSetSize(file, static_cast<long long>(mapSize)) != 0) {
+    if (mode == kOpenWrite && fileSize > 0) {
+        if (port::FileSetSize(file, 0) != 0) {
             port::FileClose(file);
             return -1;
         }
+        fileSize = 0;
     }
-    if (!m_view.Map(file, mapSize, mode != kOpenRead)) {
+    // Read maps the file as it is: nothing beyond what was written.
+    if (mode == kOpenRead &&
+        !m_view.Map(file, static_cast<std::uint64_t>(fileSize), false)) {
         port::FileClose(file);
         return -1;
     }
     m_hFile = file;
     m_nOpenMode = mode;
-    m_nLength = length;
-    m_nPosition = mode == kOpenAppend ? length : 0;
+    m_nLength = static_cast<std::uint64_t>(fileSize);
+    m_nPosition = mode == kOpenAppend ? m_nLength : 0;
+    m_nFileOffset = -1;
     return 0;
 }
 
@@ -134,58 +125,105 @@ int CUT_MapFileDataSource::Close() {
     if (!IsOpen())
         return 0;
     bool ok = m_view.Unmap();
-    if (m_nOpenMode != kOpenRead &&
-        port::FileSetSize(m_hFile, static_cast<long long>(m_nLength)) != 0)
-        ok = false;
     if (port::FileClose(m_hFile) != 0)
         ok = false;
     m_hFile = port::kInvalidFile;
     m_nOpenMode = -1;
     m_nPosition = 0;
+    m_nFileOffset = -1;
     return ok ? 0 : -1;
 }
 
-bool CUT_MapFileDataSource::Remap(std::uint64_t size) {
-    const std::uint64_t oldSize = m_view.Size();
-    if (size > kMaxMapSize || !m_view.Unmap())
-        return false;
-    if (port::FileSetSize(m_hFile, static_cast<long long>(size)) == 0 &&
-        m_view.Map(m_hFile, size, true))
-        return true;
-    // Keep the source usable at its old size.
-    m_view.Map(m_hFile, oldSize, true);
-    return false;
+long CUT_MapFileDataSource::ReadFileAt(char* buffer, std::size_t size) {
+    if (m_nFileOffset != static_cast<long long>(m_nPosition)) {
+        if (port::FileSeek(m_hFile, static_cast<long long>(m_nPosition), 0) < 0) {
+            m_nFileOffset = -1;
+            return -1;
+        }
+        m_nFileOffset = static_cast<long long>(m_nPosition);
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        const long n = port::FileRead(m_hFile, buffer + done, size - done);
+        if (n <= 0) {
+            m_nFileOffset = -1;
+            if (n < 0)
+                return -1;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+        m_nFileOffset += n;
+    }
+    return static_cast<long>(done);
 }
 
 int CUT_MapFileDataSource::ReadLine(char* buffer, std::size_t size) {
-    if (!IsOpen())
+    if (!IsOpen() || buffer == nullptr || size == 0)
         return 0;
-    return ReadLineFromMemory(m_view.Data(), m_nLength, m_nPosition, buffer, size);
+    if (m_nOpenMode == kOpenRead)
+        return ReadLineFromMemory(m_view.Data(), m_nLength, m_nPosition, buffer, size);
+    // The next size - 1 bytes of the file at most, then the line among them.
+    const std::uint64_t left = m_nPosition < m_nLength ? m_nLength - m_nPosition : 0;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>({size - 1, left, INT_MAX}));
+    std::unique_ptr<char[]> chunk(want > 0 ? new (std::nothrow) char[want] : nullptr);
+    const long got = chunk != nullptr ? ReadFileAt(chunk.get(), want) : 0;
+    if (got <= 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    std::uint64_t inChunk = 0;
+    const int n = ReadLineFromMemory(chunk.get(), static_cast<std::uint64_t>(got), inChunk,
+                                     buffer, size);
+    m_nPosition += inChunk;
+    return n;
 }
 
 int CUT_MapFileDataSource::Read(char* buffer, std::size_t size) {
-    if (!IsOpen())
+    if (!IsOpen() || buffer == nullptr || size == 0)
         return -1;
-    return ReadFromMemory(m_view.Data(), m_nLength, m_nPosition, buffer, size);
+    if (m_nOpenMode == kOpenRead)
+        return ReadFromMemory(m_view.Data(), m_nLength, m_nPosition, buffer, size);
+    const std::uint64_t left = m_nPosition < m_nLength ? m_nLength - m_nPosition : 0;
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>({size - 1, left, INT_MAX}));
+    const long got = want > 0 ? ReadFileAt(buffer, want) : 0;
+    if (got < 0)
+        return -1;
+    buffer[got] = '\0';
+    m_nPosition += static_cast<std::uint64_t>(got);
+    return static_cast<int>(got);
 }
 
 int CUT_MapFileDataSource::Write(const char* data, std::size_t size) {
-    // A read-mode view is read-only.
-    if (!IsOpen() || m_nOpenMode == kOpenRead || !m_view.IsMapped() ||
-        (data == nullptr && size > 0))
+    // Read mode maps the file read-only and takes no writes.
+    if (!IsOpen() || m_nOpenMode == kOpenRead || (data == nullptr && size > 0))
         return -1;
     const std::uint64_t n = std::min<std::uint64_t>(size, INT_MAX);
     if (n == 0)
         return 0;
-    if (m_nPosition + n > m_view.Size()) {
-        const std::uint64_t grow = std::max(n + 101, m_nGrowthStep);
-        if (!Remap(m_view.Size() + grow) || !m_view.IsMapped())
+    if (m_nPosition + n > kMaxFileSize)
+        return -1;
+    if (m_nFileOffset != static_cast<long long>(m_nPosition)) {
+        if (port::FileSeek(m_hFile, static_cast<long long>(m_nPosition), 0) < 0) {
+            m_nFileOffset = -1;
             return -1;
+        }
+        m_nFileOffset = static_cast<long long>(m_nPosition);
     }
-    std::memcpy(m_view.Data() + m_nPosition, data, static_cast<std::size_t>(n));
-    m_nPosition += n;
+    std::uint64_t done = 0;
+    while (done < n) {
+        const long w = port::FileWrite(m_hFile, data + done, static_cast<std::size_t>(n - done));
+        if (w <= 0) {
+            m_nFileOffset = -1;
+            break;
+        }
+        done += static_cast<std::uint64_t>(w);
+        m_nFileOffset += w;
+    }
+    m_nPosition += done;
     m_nLength = std::max(m_nLength, m_nPosition);
-    return static_cast<int>(n);
+    return done == 0 ? -1 : static_cast<int>(done);
 }
 
 long long CUT_MapFileDataSource::Seek(long long offset, int origin) {

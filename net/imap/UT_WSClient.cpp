@@ -16,6 +16,8 @@
 
 namespace {
 
+// Largest receive of the transfers into a source or a queue (64 KiB).
+constexpr int kReceiveBlock = 64 << 10;
 constexpr int kStream = 1;
 
 int TextLength(const char* text) {
@@ -561,17 +563,25 @@ ResultCode CUT_WSClient::WaitWritable(int seconds, int microseconds) {
 template <class Sink>
 ResultCode CUT_WSClient::ReceiveInto(Sink& sink, int timeoutSeconds, long long limit,
                                      bool limitRequired) {
-    char block[kTransferBlock];
+    // Each receive takes what has arrived, up to a large block: a literal of
+    // tens of megabytes then costs hundreds of calls, not hundreds of
+    // thousands. Never more than the limit: what follows it belongs to the
+    // next reader.
+    const int blockSize = static_cast<int>(
+        limit > 0 ? std::min<long long>(kReceiveBlock, limit) : kReceiveBlock);
+    const std::unique_ptr<char[]> block(new (std::nothrow) char[static_cast<std::size_t>(blockSize)]);
+    if (block == nullptr)
+        return UT::ReceiveFailed;
     long long total = 0;
     for (;;) {
         if (limit > 0 && total >= limit)
             return UT::Success;
         if (timeoutSeconds > 0 && WaitReadable(timeoutSeconds, 0) != UT::Success)
             return UT::ReceiveTimedOut;
-        int want = kTransferBlock;
+        int want = blockSize;
         if (limit > 0)
             want = static_cast<int>(std::min<long long>(want, limit - total));
-        const int n = ReceiveSome(block, want, 0);
+        const int n = ReceiveSome(block.get(), want, 0);
         if (n == 0) {
             // The peer ended the connection. Short of the bytes that were
             // announced this is a lost reply, not a finished one.
@@ -579,7 +589,7 @@ ResultCode CUT_WSClient::ReceiveInto(Sink& sink, int timeoutSeconds, long long l
         }
         if (n < 0)
             return UT::ReceiveFailed;
-        if (sink.Write(block, n) != n)
+        if (sink.Write(block.get(), n) != n)
             return UT::SourceWriteFailed;
         total += n;
         if (!ReceiveProgress(total) || IsCancelled())

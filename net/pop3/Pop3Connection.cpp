@@ -1,7 +1,7 @@
 // POP3 client session (RFC 1939) over CWSocket or CSSLSocket.
 //
 // Replies are read chunk by chunk, each chunk waited for at most
-// m_nReadTimeoutMs, into a buffer that grows by a fixed step. A one-line
+// m_nReadTimeoutMs, into a buffer that doubles when a read fills it. A one-line
 // reply ends with CR LF; a multi-line reply (LIST, UIDL, RETR) ends with
 // the dot line, CR LF "." CR LF (RFC 1939 section 3).
 #include "net/pop3/Pop3Connection.h"
@@ -15,8 +15,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstring>
-#include <new>
+#include <cstdlib>
 
 namespace {
 
@@ -25,7 +24,6 @@ constexpr std::string_view kMultiLineEnd = "\r\n.\r\n";
 
 constexpr std::size_t kStatusReplyBuffer = 1000;
 constexpr std::size_t kStatReplyBuffer = 100;
-constexpr std::size_t kListingBytesPerMessage = 14;
 constexpr std::size_t kListingExtra = 100;
 constexpr std::size_t kMessageExtra = 100;
 constexpr std::size_t kReplyGrowthStep = 4096;
@@ -76,16 +74,42 @@ bool IsSafeCommandArgument(const std::string& text) {
 
 } // namespace
 
+void CPop3Connection::ReplyBuffer::Free::operator()(char* p) const {
+    std::free(p);
+}
+
 bool CPop3Connection::ReplyBuffer::Allocate(std::size_t bytes) {
-    data.reset(new (std::nothrow) char[bytes]);
+    data.reset(bytes > 0 ? static_cast<char*>(std::malloc(bytes)) : nullptr);
     size = data ? bytes : 0;
     length = 0;
     if (!data) {
         port::SetLastErrorValue(port::kErrOutOfMemory);
         return false;
     }
-    data[0] = '\0';
+    data.get()[0] = '\0';
     return true;
+}
+
+bool CPop3Connection::ReplyBuffer::Grow(std::size_t bytes) {
+    if (!data || bytes <= size)
+        return false;
+    // realloc keeps the old block when it fails; large blocks are moved by
+    // remapping their pages, not by copying them.
+    char* larger = static_cast<char*>(std::realloc(data.get(), bytes));
+    if (larger == nullptr) {
+        port::SetLastErrorValue(port::kErrOutOfMemory);
+        return false;
+    }
+    (void)data.release(); // now owned through `larger`
+    data.reset(larger);
+    size = bytes;
+    return true;
+}
+
+std::size_t CPop3Connection::GrownBufferSize(std::size_t size, std::size_t growthStep,
+                                             std::size_t maxLength) {
+    const std::size_t grown = size + std::max(growthStep, size);
+    return std::max(std::min(grown, maxLength + 1), size + 1);
 }
 
 CPop3Connection::~CPop3Connection() {
@@ -143,7 +167,10 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
     if (!reply.data || reply.size < 2)
         return false;
     reply.length = 0;
-    reply.data[0] = '\0';
+    reply.Bytes()[0] = '\0';
+    // A one-line reply has no status line to look for.
+    bool statusLineSeen = terminator == kLineEnd;
+    std::size_t statusSearchedTo = 0; // the status line's end is not before
     for (;;) {
         if (reply.length >= terminator.size() && reply.Text().ends_with(terminator)) {
             reply.length -= terminator.size();
@@ -151,13 +178,20 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
         }
         // A negative reply is one line (RFC 1939, 3), also where a positive
         // one would go on: waiting for the end of a listing or a message
-        // that never comes would stall until the time-out.
-        if (terminator != kLineEnd) {
-            const std::size_t lineEnd = reply.Text().find(kLineEnd);
-            if (lineEnd != std::string_view::npos && !IsPositive(reply.Text())) {
-                reply.length = lineEnd;
-                break;
+        // that never comes would stall until the time-out. Only the bytes
+        // new since the last look are searched (one back, for a CR that
+        // ended the last chunk), so a huge status line is searched once.
+        if (!statusLineSeen) {
+            const std::size_t lineEnd =
+                reply.Text().find(kLineEnd, statusSearchedTo > 0 ? statusSearchedTo - 1 : 0);
+            if (lineEnd != std::string_view::npos) {
+                if (!IsPositive(reply.Text())) {
+                    reply.length = lineEnd;
+                    break;
+                }
+                statusLineSeen = true;
             }
+            statusSearchedTo = reply.length;
         }
         if (reply.length >= maxLength) {
             port::SetLastErrorValue(port::kErrMessageTooLong);
@@ -169,27 +203,22 @@ bool CPop3Connection::ReadReply(ReplyBuffer& reply, std::string_view terminator,
             return false;
         }
         const std::size_t offered = reply.size - reply.length - 1;
-        const long received = ReceiveChunk(reply.data.get() + reply.length, offered);
+        const long received = ReceiveChunk(reply.Bytes() + reply.length, offered);
         if (received < 1) { // failure, or the server closed the connection
             FailRead(reply);
             return false;
         }
         reply.length += static_cast<std::size_t>(received);
-        reply.data[reply.length] = '\0';
-        // A full buffer grows by the reader's step. Past the bound it does
-        // not: the loop then ends the read, complete or too long.
-        if (static_cast<std::size_t>(received) == offered && reply.length < maxLength) {
-            ReplyBuffer larger;
-            if (!larger.Allocate(reply.size + growthStep)) {
-                FailRead(reply);
-                return false;
-            }
-            std::memcpy(larger.data.get(), reply.data.get(), reply.length + 1);
-            larger.length = reply.length;
-            reply = std::move(larger);
+        reply.Bytes()[reply.length] = '\0';
+        // A full buffer grows. Past the bound it does not: the loop then
+        // ends the read, complete or too long.
+        if (static_cast<std::size_t>(received) == offered && reply.length < maxLength &&
+            !reply.Grow(GrownBufferSize(reply.size, growthStep, maxLength))) {
+            FailRead(reply);
+            return false;
         }
     }
-    reply.data[reply.length] = '\0';
+    reply.Bytes()[reply.length] = '\0';
 
     if (!IsPositive(reply.Text())) {
         port::SetLastErrorValue(port::kErrProtocolNotSupported);
@@ -234,11 +263,11 @@ bool CPop3Connection::ReadStatReply(int& count, std::uint32_t& totalSize) {
     return false;
 }
 
-bool CPop3Connection::ReadListing(ReplyBuffer& reply, int count) {
+bool CPop3Connection::ReadListing(ReplyBuffer& reply, int count, std::size_t bytesPerMessage) {
     // Sized from the count, but never gigabytes up front for a hostile one.
     const std::size_t messages = count > 0 ? static_cast<std::size_t>(count) : 0;
     const std::size_t initial =
-        std::min(kListingBytesPerMessage * messages + kListingExtra, kMaxInitialListingBuffer);
+        std::min(bytesPerMessage * messages + kListingExtra, kMaxInitialListingBuffer);
     return reply.Allocate(initial) && ReadMultiLineReply(reply, kReplyGrowthStep, kMaxListing);
 }
 
@@ -256,17 +285,28 @@ bool CPop3Connection::ReadMultiLineReply(ReplyBuffer& reply, std::size_t growthS
 bool CPop3Connection::ReadSizeListing(int count) {
     m_sizeList.clear();
     ReplyBuffer reply;
-    if (!ReadListing(reply, count))
+    if (!ReadListing(reply, count, kSizeListingBytesPerMessage))
         return false;
 
     // Lines "n size": every blank or tab starts an entry, the number after
-    // it; the message number at the start of each line is not used.
+    // it as atoi reads it; the message number at the start of each line is
+    // not used. atoi skips white space first, so every blank of one run of
+    // white space reads the same number: it is read once per run, which
+    // keeps the parse linear however many blanks a line holds.
     const std::string_view rest = AfterStatusLine(reply.Text());
     m_sizeList.reserve(std::min(static_cast<std::size_t>(std::max(count, 0)), rest.size()));
+    std::size_t numberAt = 0; // where the number of the current run starts
+    std::uint32_t number = 0;
     for (std::size_t i = 0; i < rest.size() && rest[i] != '.'; ++i) {
-        if (IsBlank(rest[i]))
-            m_sizeList.push_back(
-                static_cast<std::uint32_t>(ParseNumber(rest, i + 1, 0, UINT32_MAX)));
+        if (!IsBlank(rest[i]))
+            continue;
+        if (i >= numberAt) { // a new run: only white space from i to numberAt
+            numberAt = i + 1;
+            while (numberAt < rest.size() && IsSpace(rest[numberAt]))
+                ++numberAt;
+            number = static_cast<std::uint32_t>(ParseNumber(rest, numberAt, 0, UINT32_MAX));
+        }
+        m_sizeList.push_back(number);
     }
     return true;
 }
@@ -278,7 +318,7 @@ bool CPop3Connection::ReadIdListing(int count) {
 
     m_idList.clear();
     ReplyBuffer reply;
-    if (!ReadListing(reply, count))
+    if (!ReadListing(reply, count, kIdListingBytesPerMessage))
         return false;
 
     // Lines "n unique-id". A line without a second word gives an empty id;

@@ -57,18 +57,37 @@ public:
     // the NUL), so each argument holds at most 124 characters.
     static constexpr std::size_t kCommandLineBuffer = 132;
 
-    // The text of one reply while it is read: an exactly sized buffer that
-    // grows by a fixed step, NUL-terminated after `length` bytes.
+    // First size of a listing buffer per message of the STAT count: a LIST
+    // line "n size" CR LF takes about 10 bytes, a UIDL line with an id of
+    // the usual length (a Maildir file name, say) about 40.
+    static constexpr std::size_t kSizeListingBytesPerMessage = 16;
+    static constexpr std::size_t kIdListingBytesPerMessage = 48;
+
+    // The text of one reply while it is read, NUL-terminated after `length`
+    // bytes. It grows in place where the allocator can (realloc), so a
+    // long listing is not copied at every growth.
     struct ReplyBuffer {
-        std::unique_ptr<char[]> data;
+        struct Free {
+            void operator()(char* p) const;
+        };
+        std::unique_ptr<char, Free> data;
         std::size_t size = 0;
         std::size_t length = 0;
 
         // False, with the last-error value set, when the memory is not
         // available.
         bool Allocate(std::size_t bytes);
+        // Makes the buffer `bytes` long (more than size), keeping the text;
+        // on failure the buffer is left as it was.
+        bool Grow(std::size_t bytes);
+        char* Bytes() const { return data.get(); }
         std::string_view Text() const { return {data.get(), length}; }
     };
+    // The size a full buffer grows to: at least by the reader's step, and by
+    // its own size (so a reply of n bytes is read with O(log n) growths and
+    // O(n) bytes copied at most), never past one byte more than the bound.
+    static std::size_t GrownBufferSize(std::size_t size, std::size_t growthStep,
+                                       std::size_t maxLength);
 
     CWSocket m_socket;
     CSSLSocket m_tls;
@@ -102,9 +121,9 @@ protected:
     virtual bool ReadIdListing(int count);
     virtual bool ReadMessageText(CPop3Message& message, std::uint32_t size);
     // Reads one reply into `reply` (already allocated at its initial size)
-    // until the text ends with `terminator`, growing the buffer by
-    // growthStep whenever a read fills it; fails when more than maxLength
-    // bytes would be needed. The terminator is cut off; true when the reply
+    // until the text ends with `terminator`, growing the buffer to
+    // GrownBufferSize whenever a read fills it; fails when more than
+    // maxLength bytes would be needed. The terminator is cut off; true when the reply
     // is positive.
     virtual bool ReadReply(ReplyBuffer& reply, std::string_view terminator, std::size_t growthStep,
                            std::size_t maxLength);
@@ -120,7 +139,7 @@ private:
     bool WaitReadable();
     long ReceiveChunk(char* buffer, std::size_t capacity);
     void FailRead(const ReplyBuffer& reply);
-    bool ReadListing(ReplyBuffer& reply, int count);
+    bool ReadListing(ReplyBuffer& reply, int count, std::size_t bytesPerMessage);
     bool ReadMultiLineReply(ReplyBuffer& reply, std::size_t growthStep, std::size_t maxLength);
     bool CountForListing(int& count);
     bool AbandonConnect();

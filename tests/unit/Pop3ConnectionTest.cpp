@@ -7,6 +7,7 @@
 #include "support/ScriptedServer.h"
 #include "support/TestEnv.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -82,12 +83,13 @@ protected:
     }
 };
 
-// The buffer size after reading `raw` bytes: a buffer grows by `step`
-// whenever a read fills it, that is whenever size - 1 bytes have arrived.
+// The buffer size after reading `raw` bytes: a buffer grows whenever a read
+// fills it, that is whenever size - 1 bytes have arrived, by its own size
+// but at least by `step`.
 std::size_t GrownSize(std::size_t initial, std::size_t step, std::size_t raw) {
     std::size_t size = initial;
     while (size - 1 <= raw)
-        size += step;
+        size += std::max(step, size);
     return size;
 }
 
@@ -469,9 +471,9 @@ TEST_F(Pop3ConnectionTest, ReadersStartAtTheirSizesAndGrowByTheirSteps) {
         {1000, 4096, "+OK\r\n", "\r\n"},
         {1000, 4096, "+OK logged in\r\n", "\r\n"},
         {100, 4096, stat, "\r\n"},
-        {14 * 2 + 100, 4096, list, "\r\n.\r\n"},
+        {CPop3Connection::kSizeListingBytesPerMessage * 2 + 100, 4096, list, "\r\n.\r\n"},
         {10 + 100, 32000, retr, "\r\n.\r\n"},
-        {14 * 2 + 100, 4096, uidl, "\r\n.\r\n"},
+        {CPop3Connection::kIdListingBytesPerMessage * 2 + 100, 4096, uidl, "\r\n.\r\n"},
         {1000, 4096, "+OK bye\r\n", "\r\n"},
     };
     ASSERT_EQ(session.reads.size(), expected.size());
@@ -635,8 +637,108 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeListingCase{"ExtraWordAddsEntry", "1 100 7\r\n2 200", {100, 7, 200}},
                       SizeListingCase{"TabSeparated", "1\t42", {42}},
                       SizeListingCase{"HugeSizeSaturates", "1 99999999999", {UINT32_MAX}},
-                      SizeListingCase{"NegativeSizeIsZero", "1 -5", {0}}),
+                      SizeListingCase{"NegativeSizeIsZero", "1 -5", {0}},
+                      // atoi skips white space, line ends too: each blank of a
+                      // run reads the number after the whole run.
+                      SizeListingCase{"RunOfBlanksRepeatsTheNumber", "1   5\r\n2 6", {5, 5, 5, 6}},
+                      SizeListingCase{"BlankBeforeLineEndReadsNextLine",
+                                      "1 5 \r\n2 6",
+                                      {5, 2, 6}},
+                      SizeListingCase{"RunEndingTheListing", "1 5\r\n2   ", {5, 0, 0, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Large listings: both run in well under a second. Before the parse was
+// linear and the buffer grew geometrically, the first took about 30 s and
+// the second copied gigabytes.
+TEST_F(Pop3ConnectionTest, ListingOfBlankRunsIsParsedInOnePass) {
+    constexpr std::size_t kBlanks = 400000;
+    ScriptedServer server(Session({Step::Expect("STAT"), Step::Send("+OK 1 0\r\n"),
+                                   Step::Expect("LIST"),
+                                   Step::Send("+OK\r\n" + std::string(kBlanks, ' ') + "\r\n.\r\n"),
+                                   Step::Expect("RETR 2"), Step::Send(MultiLine("+OK", "x"))}));
+    ASSERT_TRUE(Connect(server));
+    CPop3Message message;
+    ASSERT_TRUE(pop.Retrieve(2, message)); // the sweep's way in: LIST on first use
+    EXPECT_STREQ(message.Text(), "x");
+    ASSERT_EQ(pop.m_sizeList.size(), kBlanks); // every blank an entry, as atoi reads them
+    EXPECT_EQ(pop.m_sizeList.front(), 0u);
+    EXPECT_EQ(pop.m_sizeList.back(), 0u);
+    pop.Disconnect();
+    ExpectScriptRan(server);
+}
+
+TEST_F(Pop3ConnectionTest, LongStatusLinesOfListingsAreSearchedOnce) {
+    // The line end of the status line is looked for in new bytes only; a
+    // refusal of that length is still cut at its line end.
+    const std::string words(std::size_t{8} << 20, 'w');
+    ScriptedServer server(Session(
+        {Step::Expect("STAT"), Step::Send("+OK 1 5\r\n"), Step::Expect("LIST"),
+         Step::Send(MultiLine("+OK " + words, "1 5")), Step::Expect("UIDL"),
+         Step::Send("-ERR " + words + "\r\n")}));
+    ASSERT_TRUE(Connect(server));
+    std::uint32_t size = 0;
+    ASSERT_TRUE(pop.GetMessageSize(1, size));
+    EXPECT_EQ(size, 5u);
+    EXPECT_EQ(pop.m_sizeList, std::vector<std::uint32_t>{5});
+    std::string id;
+    port::SetLastErrorValue(kUntouched);
+    EXPECT_FALSE(pop.GetMessageId(1, id));
+    EXPECT_EQ(port::GetLastErrorValue(), port::kErrProtocolNotSupported);
+    EXPECT_EQ(pop.LastReply().substr(0, 6), "-ERR w");
+    pop.Disconnect();
+    ExpectScriptRan(server);
+}
+
+TEST_F(Pop3ConnectionTest, ListingOfTensOfMegabytesIsReadWhole) {
+    // 500,000 UIDL lines of about 50 bytes, 25 MB: the buffer starts at its
+    // first-size bound and must grow many times.
+    constexpr int kMessages = 500000;
+    const auto idOf = [](int n) {
+        return std::to_string(1700000000 + n) + ".M" + std::to_string(n * 7) +
+               "P4242.mail.example.test";
+    };
+    std::string listing;
+    listing.reserve(std::size_t{26} << 20);
+    for (int n = 1; n <= kMessages; ++n)
+        listing += std::to_string(n) + " " + idOf(n) + "\r\n";
+    listing.resize(listing.size() - 2);
+    ASSERT_GT(listing.size(), std::size_t{20} << 20);
+    RecordingConnection session;
+    session.m_nReadTimeoutMs = 5000;
+    ScriptedServer server(Session({Step::Expect("STAT"),
+                                   Step::Send("+OK " + std::to_string(kMessages) + " 0\r\n"),
+                                   Step::Expect("UIDL"), Step::Send(MultiLine("+OK", listing))}));
+    ASSERT_TRUE(Connect(session, server));
+    int n = 0;
+    ASSERT_TRUE(session.FindMessageById(idOf(kMessages - 1), n));
+    EXPECT_EQ(n, kMessages - 1);
+    ASSERT_EQ(session.m_idList.size(), static_cast<std::size_t>(kMessages));
+    EXPECT_EQ(session.m_idList.front(), idOf(1));
+    EXPECT_EQ(session.m_idList[200000 - 1], idOf(200000));
+    EXPECT_EQ(session.m_idList.back(), idOf(kMessages));
+    const auto& uidl = session.reads.back();
+    EXPECT_EQ(uidl.initialSize, CPop3Connection::kMaxInitialListingBuffer);
+    // Grown by doubling: a handful of growths, not thousands of 4096 bytes.
+    EXPECT_LE(uidl.finalSize, 2 * (listing.size() + 100));
+    session.Disconnect();
+    ExpectScriptRan(server);
+}
+
+TEST(Pop3BufferGrowthTest, GrowsByItsSizeAtLeastByTheStepAndNeverPastTheBound) {
+    struct Case {
+        std::size_t size, step, maxLength, grown;
+    };
+    const Case cases[] = {
+        {100, 4096, 1 << 20, 4196},          // small: by the step
+        {10000, 4096, 1 << 20, 20000},       // larger: doubles
+        {700000, 4096, 1 << 20, (1 << 20) + 1}, // capped one byte past the bound
+        {(1 << 20), 4096, 1 << 20, (1 << 20) + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        EXPECT_EQ(CPop3Connection::GrownBufferSize(c.size, c.step, c.maxLength), c.grown);
+    }
+}
 
 // --- faults ----------------------------------------------------------------------
 

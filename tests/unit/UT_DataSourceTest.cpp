@@ -379,25 +379,63 @@ TEST(MapFileDataSourceTest, ANamedFileStaysAfterDestruction) {
 TEST(MapFileDataSourceTest, GrowsAsItIsWrittenAndEndsAtTheContent) {
     CUT_MapFileDataSource source(10);
     ASSERT_EQ(source.Open(CUT_DataSource::kOpenWrite), 0);
-    const std::uint64_t firstMap = source.GetMappedSize();
-    EXPECT_EQ(firstMap, 10u + CUT_MapFileDataSource::kMinGrowthStep);
+    // Writing maps nothing: the bytes go to the file, not into memory.
+    EXPECT_EQ(source.GetMappedSize(), 0u);
 
-    // Larger than one growth step: grows by the data's length plus 101.
+    // Far larger than the size given when made.
     const std::string big = Pattern(20000);
     ASSERT_EQ(source.Write(big.data(), big.size()), 20000);
-    EXPECT_EQ(source.GetMappedSize(), firstMap + 20000 + 101);
+    EXPECT_EQ(source.GetLength(), 20000u);
 
-    // Small writes past the end grow by one growth step each time.
+    // Many small writes past the end.
     std::string expected = big;
     for (int i = 0; i < 3000; ++i) {
         const std::string piece = "line " + std::to_string(i) + "\r\n";
         ASSERT_EQ(source.Write(piece.data(), piece.size()), static_cast<int>(piece.size()));
         expected += piece;
     }
-    EXPECT_GE(source.GetMappedSize(), expected.size());
+    EXPECT_EQ(source.GetMappedSize(), 0u);
     ASSERT_EQ(source.Close(), 0);
     EXPECT_EQ(FileSizeOf(source.GetPath()), static_cast<long long>(expected.size()));
     EXPECT_EQ(Content(source), expected);
+    // Read mode maps the content, no more.
+    ASSERT_EQ(source.Open(CUT_DataSource::kOpenRead), 0);
+    EXPECT_EQ(source.GetMappedSize(), expected.size());
+    source.Close();
+}
+
+TEST(MapFileDataSourceTest, WhileWritingReadsAndOverwritesGoThroughTheFile) {
+    CUT_MapFileDataSource source(0);
+    ASSERT_EQ(source.Open(CUT_DataSource::kOpenWrite), 0);
+    const std::string text = "first line\r\nsecond\r\nthird";
+    ASSERT_EQ(source.Write(text.data(), text.size()), static_cast<int>(text.size()));
+    char line[64];
+    ASSERT_EQ(source.Seek(0, CUT_DataSource::kSeekBegin), 0);
+    EXPECT_EQ(source.ReadLine(line, sizeof line), 12);
+    EXPECT_STREQ(line, "first line\r\n");
+    EXPECT_EQ(source.ReadLine(line, 5), 4); // cut to the buffer
+    EXPECT_STREQ(line, "seco");
+    EXPECT_EQ(source.Read(line, sizeof line), 9);
+    EXPECT_STREQ(line, "nd\r\nthird");
+    EXPECT_EQ(source.Read(line, sizeof line), 0);
+    // A write in the middle overwrites; the content keeps its length.
+    ASSERT_EQ(source.Seek(6, CUT_DataSource::kSeekBegin), 6);
+    ASSERT_EQ(source.Write("LINE", 4), 4);
+    EXPECT_EQ(source.GetLength(), text.size());
+    // ... and the next write at the end continues there.
+    ASSERT_EQ(source.Seek(0, CUT_DataSource::kSeekEnd), static_cast<long long>(text.size()));
+    ASSERT_EQ(source.Write("!", 1), 1);
+    ASSERT_EQ(source.Close(), 0);
+    EXPECT_EQ(Content(source), "first LINE\r\nsecond\r\nthird!");
+
+    // Write empties a file that had content; append keeps it.
+    ASSERT_EQ(source.Open(CUT_DataSource::kOpenAppend), 0);
+    EXPECT_EQ(source.GetLength(), text.size() + 1);
+    source.Close();
+    ASSERT_EQ(source.Open(CUT_DataSource::kOpenWrite), 0);
+    EXPECT_EQ(source.GetLength(), 0u);
+    source.Close();
+    EXPECT_EQ(FileSizeOf(source.GetPath()), 0);
 }
 
 TEST(MapFileDataSourceTest, ReadModeLeavesTheFileAsItIs) {

@@ -431,6 +431,34 @@ TEST_F(ImapClientTest, KeepAliveSendsNoopOnlyWhileAMailboxIsSelected) {
     ExpectScriptRan(server);
 }
 
+// A client whose keep-alive end hook takes its time, so that a wait that
+// returned before the thread ended would be seen.
+class SlowEndClient : public KeepAliveClient {
+public:
+    ~SlowEndClient() override { EndKeepAlive(); }
+    void OnKeepAliveEnd() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        KeepAliveClient::OnKeepAliveEnd();
+    }
+    void StopKeepAlive() { EndKeepAlive(); }
+};
+
+TEST_F(ImapClientTest, EndingTheKeepAliveWaitsForTheThreadToEnd) {
+    ScriptedServer server(LoggedIn(Logout(2)));
+    SlowEndClient client;
+    client.SetPort(server.port());
+    ASSERT_EQ(client.OpenSession("127.0.0.1", "u", "p"), UT::Success);
+    for (int i = 0; i < 50 && client.starts.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(client.starts.load(), 1);
+    EXPECT_EQ(client.CloseSession(), UT::Success);
+    client.StopKeepAlive();
+    EXPECT_EQ(client.ends.load(), 1) << "returned before the thread's end";
+    client.StopKeepAlive(); // idempotent
+    EXPECT_EQ(client.ends.load(), 1);
+    ExpectScriptRan(server);
+}
+
 TEST_F(ImapClientTest, EndWaitsForAKeepAliveExchangeInProgress) {
     ScriptedServerOptions options;
     options.ioTimeoutMs = 8000;
