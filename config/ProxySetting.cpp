@@ -24,11 +24,6 @@ constexpr Scheme kSchemes[] = {
 // A SOCKS5 user name or password is one length byte long (RFC 1929).
 constexpr std::size_t kMaxCredential = 255;
 
-bool IsHostCharacter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
-}
-
 bool IsUnreserved(char c) {
     return IsHostCharacter(c) || c == '~';
 }
@@ -103,21 +98,6 @@ std::string PercentEncode(const std::string& text) {
     return out;
 }
 
-bool ParsePort(const std::string& digits, int& port) {
-    if (digits.empty() || digits.size() > 5)
-        return false;
-    int number = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9')
-            return false;
-        number = number * 10 + (c - '0');
-    }
-    if (number < 1 || number > 65535)
-        return false;
-    port = number;
-    return true;
-}
-
 void ReportToStandardError(const std::string& line) {
     std::fprintf(stderr, "tavlo: %s\n", line.c_str());
     std::fflush(stderr);
@@ -162,17 +142,8 @@ bool ParseProxySetting(const std::string& text, ProxyServer& server) {
             !PercentDecode(userInfo.substr(colon + 1), parsed.password))
             return false;
     }
-    const std::size_t colon = hostPort.find(':');
-    if (colon == std::string::npos)
-        return false;
-    parsed.host = hostPort.substr(0, colon);
-    if (parsed.host.empty() || parsed.host.size() > 253)
-        return false;
-    for (const char c : parsed.host) {
-        if (!IsHostCharacter(c))
-            return false;
-    }
-    if (!ParsePort(hostPort.substr(colon + 1), parsed.port))
+    // No default port: a proxy's port must be given.
+    if (!ParseHostAndPort(hostPort, 0, parsed.host, parsed.port))
         return false;
     server = std::move(parsed);
     return true;

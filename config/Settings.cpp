@@ -15,26 +15,25 @@ bool ReadStrictFlag(port::ProfileStore& store, const char* name, std::uint32_t d
     return store.GetInt(kSectionApp, name, def) == 1;
 }
 
+} // namespace
+
 bool IsHostCharacter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_';
 }
 
-} // namespace
-
-bool ParseUpdateHost(const std::string& text, std::string& host, int& port) {
-    const std::string& effective = text.empty() ? std::string(kWebSiteHost) : text;
-    const std::string::size_type colon = effective.find(':');
-    const std::string name = effective.substr(0, colon);
+bool ParseHostAndPort(const std::string& text, int defaultPort, std::string& host, int& port) {
+    const std::string::size_type colon = text.find(':');
+    const std::string name = text.substr(0, colon);
     if (name.empty() || name.size() > 253)
         return false;
     for (const char c : name) {
         if (!IsHostCharacter(c))
             return false;
     }
-    int number = 80;
+    int number = defaultPort;
     if (colon != std::string::npos) {
-        const std::string digits = effective.substr(colon + 1);
+        const std::string digits = text.substr(colon + 1);
         if (digits.empty() || digits.size() > 5)
             return false;
         number = 0;
@@ -43,12 +42,16 @@ bool ParseUpdateHost(const std::string& text, std::string& host, int& port) {
                 return false;
             number = number * 10 + (c - '0');
         }
-        if (number < 1 || number > 65535)
-            return false;
     }
+    if (number < 1 || number > 65535)
+        return false;
     host = name;
     port = number;
     return true;
+}
+
+bool ParseUpdateHost(const std::string& text, std::string& host, int& port) {
+    return ParseHostAndPort(text.empty() ? std::string(kWebSiteHost) : text, 80, host, port);
 }
 
 std::string ReadUpdateHost(port::ProfileStore& store) {

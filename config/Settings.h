@@ -72,6 +72,14 @@ struct StartupSettings {
 // a stored 2 turns "Autostart" on but not "Sound".
 StartupSettings ReadStartupSettings(port::ProfileStore& store);
 
+// A letter, digit, '-', '.' or '_': what a host name or IPv4 address in a
+// setting may hold, so that it cannot carry anything else into a URL.
+bool IsHostCharacter(char c);
+// "HOST:PORT", or "HOST" alone when defaultPort is a port (not 0), split
+// into host and port. False unless the host is 1 ... 253 host characters and
+// the port decimal 1 ... 65535.
+bool ParseHostAndPort(const std::string& text, int defaultPort, std::string& host, int& port);
+
 // An "UpdateHost" text split into host and port (80 without a port).
 // False unless the host is a name or address of letters, digits, '-', '.'
 // and '_' and the port, when given, is decimal 1 ... 65535: the text
