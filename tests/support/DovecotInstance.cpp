@@ -1,11 +1,14 @@
 #include "support/DovecotInstance.h"
 
+#include "support/TestEnv.h"
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 namespace tavlo::test {
 
@@ -15,16 +18,11 @@ std::optional<DovecotInstance> DovecotInstance::FromEnvironment(const char* vari
         return std::nullopt;
     std::string path = json;
     path = path.substr(0, path.find_last_of("/\\") + 1) + "env.txt";
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto values = ReadEnvFile(path);
+    if (!values)
         return std::nullopt;
     DovecotInstance instance;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (const std::size_t eq = line.find('='); eq != std::string::npos)
-            instance.m_values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+    instance.m_values = std::move(*values);
     return instance;
 }
 

@@ -1,8 +1,10 @@
 #include "support/ProxyInstance.h"
 
+#include "support/TestEnv.h"
+
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
+#include <utility>
 
 namespace tavlo::test {
 
@@ -28,16 +30,11 @@ std::optional<ProxyInstance> ProxyInstance::FromEnvironment() {
     } else {
         return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    auto values = ReadEnvFile(file);
+    if (!values)
         return std::nullopt;
     ProxyInstance instance;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (const std::size_t eq = line.find('='); eq != std::string::npos)
-            instance.m_values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
+    instance.m_values = std::move(*values);
     return instance;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Socket.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 
@@ -13,6 +14,20 @@ std::string TestDataPath(std::string_view relative) {
     path += '/';
     path += relative;
     return path;
+}
+
+std::optional<std::map<std::string, std::string>> ReadEnvFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (const std::size_t eq = line.find('='); eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
 }
 
 void SetEnvVar(const std::string& name, const std::optional<std::string>& value) {

@@ -2,6 +2,7 @@
 // variables, the process's socket layer.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,10 @@ private:
     std::string m_name;
     std::optional<std::string> m_previous;
 };
+
+// The KEY=VALUE lines of a harness's env.txt (line ends LF or CR LF; lines
+// without '=' skipped); nullopt when the file cannot be read.
+std::optional<std::map<std::string, std::string>> ReadEnvFile(const std::string& path);
 
 // Starts the socket layer once per process (the application does this at
 // start-up; tests that use sockets call this instead).
