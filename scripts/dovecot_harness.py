@@ -225,7 +225,7 @@ def _env_for(directory, cert, ports, base_dir):
 # --------------------------------------------------------------------------
 
 
-def _free_ports(n):
+def free_ports(n):
     # Held open together so that the n ports differ; another process may
     # still take one before Dovecot binds it, which start() retries.
     socks = []
@@ -404,7 +404,7 @@ def start(directory, cert="server"):
     config = os.path.join(directory, "dovecot.conf")
     failure = ""
     for _attempt in range(3):
-        ports = dict(zip(PROTOCOLS, _free_ports(len(PROTOCOLS))))
+        ports = dict(zip(PROTOCOLS, free_ports(len(PROTOCOLS))))
         _write_file(config, _config_text(directory, cert, ports, base_dir))
         # The daemon keeps its inherited descriptors: a pipe here would
         # never reach end of file, so its early messages go to a file.

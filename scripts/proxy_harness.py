@@ -66,19 +66,6 @@ def _which(name):
     return shutil.which(name, path=os.environ.get("PATH", "") + ":/usr/sbin:/sbin")
 
 
-def _free_ports(n):
-    socks = []
-    try:
-        for _ in range(n):
-            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            s.bind((HOST, 0))
-            socks.append(s)
-        return [s.getsockname()[1] for s in socks]
-    finally:
-        for s in socks:
-            s.close()
-
-
 def _quote(text):
     """Percent-encodes everything but the unreserved characters (RFC 3986)."""
     safe = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~")
@@ -222,7 +209,7 @@ def start(directory, dovecot_dir=None):
         for user, password in PROXY_TEST_USERS.items():
             dovecot_harness.add_user(dovecot_dir, user, password)
 
-    dante_port, micro_port, tiny_port = _free_ports(3)
+    dante_port, micro_port, tiny_port = dovecot_harness.free_ports(3)
     _write(os.path.join(directory, "danted.conf"), _dante_config(directory, dante_port))
     _write(os.path.join(directory, "tinyproxy.conf"),
            _tinyproxy_config(directory, tiny_port, allowed))
