@@ -23,10 +23,8 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
@@ -38,7 +36,6 @@ import bench_support as bench  # noqa: E402
 open_server = bench.open_server
 close_server = bench.close_server
 
-CA = os.path.join(REPO, "tests", "data", "tls", "ca.crt")
 USER = "benchtest"
 PASSWORD = "bench-test-secret"
 # label, port key, --type, TLS
@@ -46,14 +43,7 @@ ACCOUNTS = [("POP3", "pop3", "POP3", False), ("POP3 TLS", "pop3s", "POP3", True)
             ("IMAP TLS", "imaps", "IMAP", True)]
 
 
-def run(tavlo, home, *args, stdin=b""):
-    env = dict(os.environ, TAVLO_HOME=home, HOME=home, SSL_CERT_FILE=CA,
-               XDG_CONFIG_HOME=os.path.join(home, "xdg"))
-    env.pop("SSL_CERT_DIR", None)
-    started = time.perf_counter()
-    done = subprocess.run([tavlo] + list(args), input=stdin, capture_output=True, env=env,
-                          timeout=120)
-    return (time.perf_counter() - started) * 1000.0, done
+run = bench.run_tavlo
 
 
 def main():

@@ -22,10 +22,8 @@ import argparse
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
@@ -34,21 +32,13 @@ sys.path.insert(0, HERE)
 import dovecot_harness as harness  # noqa: E402
 import proxy_harness  # noqa: E402
 
-from bench_support import bench_pop3  # noqa: E402
+import bench_support as bench  # noqa: E402
 
-CA = os.path.join(REPO, "tests", "data", "tls", "ca.crt")
 USER = "xena"
 VARIANTS = ["direct", "socks4", "socks5", "socks5_auth", "http"]
 
 
-def run(tavlo, home, *args, stdin=b""):
-    env = dict(os.environ, TAVLO_HOME=home, HOME=home, SSL_CERT_FILE=CA,
-               XDG_CONFIG_HOME=os.path.join(home, "xdg"))
-    env.pop("SSL_CERT_DIR", None)
-    started = time.perf_counter()
-    done = subprocess.run([tavlo] + list(args), input=stdin, capture_output=True, env=env,
-                          timeout=120)
-    return (time.perf_counter() - started) * 1000.0, done
+run = bench.run_tavlo
 
 
 def must(done):
@@ -79,11 +69,11 @@ def main():
         os.makedirs(home)
 
         # The first hop of each variant behind its own relay.
-        relays["direct"] = bench_pop3.CountingRelay(pop3s)
+        relays["direct"] = bench.CountingRelay(pop3s)
         settings = {}
         for name in VARIANTS[1:]:
             info = proxies["proxies"][name]
-            relays[name] = bench_pop3.CountingRelay(info["port"])
+            relays[name] = bench.CountingRelay(info["port"])
             settings[name] = info["url"].replace(":%d" % info["port"], ":%d" % relays[name].port)
         settings["direct"] = ""
 
