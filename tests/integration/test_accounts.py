@@ -11,9 +11,7 @@ owns the mailbox of lena. Every test gets a fresh data folder.
 """
 
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -30,25 +28,15 @@ FAILED = ("The test of your account settings failed! Verify your user name, pass
           "access to the Internet.\n")
 IMAP_WARNING = "Blocked senders / domains does not work with IMAP in this version of Tavlo"
 
-SERVER = None
-_OWN_DIR = None
 USER = "lena"
 
 
 def setUpModule():
-    global SERVER, _OWN_DIR
-    env_file = os.environ.get("TAVLO_DOVECOT_ENV")
-    if env_file:
-        SERVER = harness.load_env(env_file)
-    else:
-        _OWN_DIR = tempfile.mkdtemp(prefix="tavlo-dovecot-accounts-")
-        SERVER = harness.start(_OWN_DIR)
+    cli.setUpModule()  # the fixture's Dovecot, or a private one
 
 
 def tearDownModule():
-    if _OWN_DIR:
-        harness.stop(_OWN_DIR)
-        shutil.rmtree(_OWN_DIR, ignore_errors=True)
+    cli.tearDownModule()
 
 
 def text(data):
@@ -61,14 +49,14 @@ class AccountCommandsTest(cli.TavloTestCase):
                  ("imap", "IMAP", False), ("imaps", "IMAP", True)]
 
     def add(self, name, protocol="pop3", kind="POP3", tls=False, password=None, port=None):
-        port = SERVER["ports"][protocol] if port is None else port
+        port = cli.SERVER["ports"][protocol] if port is None else port
         args = ["accounts", "add", "--name", name, "--server",
                 "%s:%d" % ("localhost" if tls else "127.0.0.1", port), "--user", USER,
                 "--type", kind]
         if tls:
             args.append("--ssl")
         if password is None:
-            password = SERVER["users"][USER]["password"]
+            password = cli.SERVER["users"][USER]["password"]
         result = self.home.run(*args, password=password)
         self.assertEqual(result.returncode, 0, text(result.stderr))
 
@@ -109,8 +97,8 @@ class AccountCommandsTest(cli.TavloTestCase):
         self.assertEqual(self.account_test("--nth", "1").returncode, 2)
 
     def test_edit_keeps_the_marker_and_the_new_settings_pass_the_test(self):
-        harness.reset(SERVER["dir"], USER)
-        uidls = harness.deliver(SERVER["dir"], USER, "Sender <s@example.test>", "Hello", 2)
+        harness.reset(cli.SERVER["dir"], USER)
+        uidls = harness.deliver(cli.SERVER["dir"], USER, "Sender <s@example.test>", "Hello", 2)
         self.add("Old", password="wrong")
         self.add("Other")
         self.check()  # the wrong password finds nothing: marker stays "0"
@@ -119,17 +107,17 @@ class AccountCommandsTest(cli.TavloTestCase):
         # The second account: renamed, to IMAP over TLS; the marker stays.
         result = self.home.run("accounts", "edit", "--name", "Other", "--new-name", "Renamed",
                                "--type", "imap", "--ssl", "--server",
-                               "localhost:%d" % SERVER["ports"]["imaps"])
+                               "localhost:%d" % cli.SERVER["ports"]["imaps"])
         self.assertEqual(result.returncode, 0, text(result.stderr))
         self.assertEqual(text(result.stderr), "tavlo: %s\n" % IMAP_WARNING)
         self.assertEqual(self.home.accounts()[1],
                          ("Renamed", "IMAP", "SSL", USER,
-                          "localhost:%d" % SERVER["ports"]["imaps"], uidls[-1]))
+                          "localhost:%d" % cli.SERVER["ports"]["imaps"], uidls[-1]))
         self.assertEqual(self.account_test("--name", "Renamed").returncode, 0)
 
         # The first: a new password from standard input makes its test pass.
         result = self.home.run("accounts", "edit", "--name", "Old", "--password",
-                               password=SERVER["users"][USER]["password"])
+                               password=cli.SERVER["users"][USER]["password"])
         self.assertEqual(result.returncode, 0, text(result.stderr))
         self.assertEqual(self.home.accounts()[0][1:3], ("POP3", "NORMAL"))
         self.assertEqual(self.account_test("--name", "Old").returncode, 0)

@@ -11,9 +11,7 @@ where the list lives as Blocklist.txt.
 """
 
 import os
-import shutil
 import sys
-import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -27,25 +25,14 @@ import test_check_pop3 as cli  # noqa: E402  (the data folder and its tavlo runs
 EMPTY_TEXT = b"Type Email address or Domain name.\n"
 USER = "tess"
 
-SERVER = None
-_OWN_DIR = None
 
 
 def setUpModule():
-    global SERVER, _OWN_DIR
-    env_file = os.environ.get("TAVLO_DOVECOT_ENV")
-    if env_file:
-        SERVER = harness.load_env(env_file)
-    else:
-        _OWN_DIR = tempfile.mkdtemp(prefix="tavlo-dovecot-blocked-")
-        SERVER = harness.start(_OWN_DIR)
-    cli.SERVER = SERVER
+    cli.setUpModule()  # the fixture's Dovecot, or a private one
 
 
 def tearDownModule():
-    if _OWN_DIR:
-        harness.stop(_OWN_DIR)
-        shutil.rmtree(_OWN_DIR, ignore_errors=True)
+    cli.tearDownModule()
 
 
 def crlf(*entries):
@@ -242,14 +229,14 @@ class BlocklistFileTest(BlockedTestCase):
 
 class CheckWithBlockedListTest(BlockedTestCase):
     def logouts(self):
-        return harness.pop3_logouts(SERVER["dir"], USER)
+        return harness.pop3_logouts(cli.SERVER["dir"], USER)
 
     def logged(self, action):
         """Runs action, which opens one POP3 session of the user; its result
         and the session as the server logged it (waited for)."""
         before = len(self.logouts())
         result = action()
-        sessions = harness.pop3_logouts(SERVER["dir"], USER, wait_for=before + 1)
+        sessions = harness.pop3_logouts(cli.SERVER["dir"], USER, wait_for=before + 1)
         self.assertEqual(len(sessions), before + 1)
         return result, sessions[before]
 
@@ -258,15 +245,15 @@ class CheckWithBlockedListTest(BlockedTestCase):
         return self.logged(self.check)
 
     def uidls(self):
-        return self.logged(lambda: cli.server_uidls(SERVER, USER))[0]
+        return self.logged(lambda: cli.server_uidls(cli.SERVER, USER))[0]
 
     def test_check_deletes_the_blocked_domains_mail_and_counts_the_rest(self):
-        harness.reset(SERVER["dir"], USER)
+        harness.reset(cli.SERVER["dir"], USER)
         ids = []
         for sender in ("Friend <friend@ok.test>", "Offers <offers@spam.test>",
                        "friend@ok.test", "news@mail.spam.test", "OFFERS@SPAM.TEST",
                        "Deep <x@a.b.spam.test>"):
-            ids += harness.deliver(SERVER["dir"], USER, sender, "From " + sender, 1)
+            ids += harness.deliver(cli.SERVER["dir"], USER, sender, "From " + sender, 1)
         kept = [ids[0], ids[2], ids[5]]
         self.add("Box", USER)
         self.ok("add", "spam.test")
@@ -288,7 +275,7 @@ class CheckWithBlockedListTest(BlockedTestCase):
         # Without the entry the list is empty: nothing is retrieved or
         # deleted any more.
         self.ok("remove", "spam.test")
-        late = harness.deliver(SERVER["dir"], USER, "offers@spam.test", "Late offer", 1)
+        late = harness.deliver(cli.SERVER["dir"], USER, "offers@spam.test", "Late offer", 1)
         report, session = self.check_session()
         self.assertEqual(report, b"Box 4 mail.\n")
         self.assertEqual((session["retr"], session["deleted"]), (0, 0))
